@@ -41,6 +41,7 @@ class TranslationConfiguration {
 };
 
 // Answers availability questions; the queue makes one per dispatched request that needs it.
+// The object may be destroyed before its answer arrives; the answer is delivered all the same.
 class LanguageAvailability {
  public:
   using StatusCallback = std::function<void(AvailabilityStatus)>;
