@@ -1,6 +1,6 @@
-#include "queue/translation_service.h"
-
 #include <utility>
+
+#include "queue/translation_service.h"
 
 namespace talvori {
 

@@ -1,1 +1,176 @@
-// in progress
+// Request decoding and reply encoding.
+#include <gtest/gtest.h>
+#include <unicode/unistr.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "protocol/reply.h"
+#include "protocol/request.h"
+#include "protocol/utf8.h"
+#include "tests/output_capture.h"
+
+namespace talvori {
+namespace {
+
+TEST(DecodeRequest, AcceptsRequestObjects) {
+  struct Case {
+    std::string line;
+    Request expected;
+  };
+  const std::vector<Case> cases = {
+      {R"({"id":"1","text":"hola","target":"en"})", {"1", "hola", "en"}},
+      {R"(  { "target" : "auto" ,"text":"x", "id":"b" }  )", {"b", "x", "auto"}},
+      {"\t{\"id\":\"1\",\"text\":\"\",\"target\":\"\"}\r", {"1", "", ""}},
+      {R"({"id":"1","text":"a","target":"en","n":1.5,"o":{"id":7},"a":[null],"z":null})",
+       {"1", "a", "en"}},
+      {R"({"id":"\u00e9\ud83d\ude00","text":"l1\nl2\t\"q\"\\\/","target":"zh-Hans"})",
+       {"\xC3\xA9\xF0\x9F\x98\x80", "l1\nl2\t\"q\"\\/", "zh-Hans"}},
+      {R"({"id":"x","text":"t","target":"en","Id":5,"TEXT":null})", {"x", "t", "en"}},
+      // A repeated member takes its last value, whatever came before.
+      {R"({"id":1,"text":"t","target":"en","id":"last"})", {"last", "t", "en"}},
+  };
+  for (const auto& c : cases) {
+    auto decoded = decodeRequest(c.line);
+    ASSERT_TRUE(decoded.has_value()) << c.line;
+    EXPECT_EQ(*decoded, c.expected) << c.line;
+  }
+}
+
+TEST(DecodeRequest, RejectsEverythingElse) {
+  const std::vector<std::string> lines = {
+      "",
+      "   ",
+      R"({"id":1,"text":"t","target":"en"})",
+      R"({"id":"1","text":"t","target":null})",
+      R"({"id":"1","target":"en"})",
+      R"({"Id":"1","text":"t","target":"en"})",
+      R"({"id":"1","text":"t","target":"en",})",
+      R"({"id":"1","text":"t","target":"en"} // note)",
+      R"(/* c */ {"id":"1","text":"t","target":"en"})",
+      R"({"id":"1","text":"t","target":"en"}{"id":"2","text":"t","target":"en"})",
+      R"({"id":"1","text":"t","target":"en"} 1)",
+      R"({'id':'1','text':'t','target':'en'})",
+      R"([{"id":"1","text":"t","target":"en"}])",
+      R"("id")",
+      R"({"id":"1","text":["t"],"target":"en"})",
+      R"({"id":"1","text":"t","target":"en","id":true})",
+      R"({"nested":{"id":"1","text":"t","target":"en"}})",
+      R"({"id":"1","text":"t","target":"en")",
+      "{\"id\":\"1\",\"text\":\"a\nb\",\"target\":\"en\"}",
+  };
+  for (const auto& line : lines) EXPECT_FALSE(decodeRequest(line).has_value()) << line;
+}
+
+// Every file of the public JSON parsing suite, placed as the value of an extra member, decodes
+// exactly when the JSON library's own validating parser accepts the line; the files that must
+// parse are always accepted.
+TEST(DecodeRequest, AgreesWithTheJsonParsingSuite) {
+  const auto suite = std::filesystem::path(TALVORI_SOURCE_DIR).parent_path() /
+                     "shared/testdata/json-test-suite/test_parsing";
+  if (!std::filesystem::exists(suite)) GTEST_SKIP() << "no suite at " << suite;
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(suite)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string value = repairUtf8(content.str());
+    const std::string name = entry.path().filename().string();
+    const std::string line = R"({"id":"1","text":"t","target":"en","x":)" + value + "}";
+    const bool accepted = decodeRequest(line).has_value();
+    EXPECT_EQ(accepted, nlohmann::json::accept(line)) << name;
+    if (name.starts_with("y_")) {
+      EXPECT_TRUE(accepted) << name;
+    }
+    if (name.starts_with("n_")) {
+      EXPECT_FALSE(decodeRequest(value).has_value()) << name;
+    }
+    ++files;
+  }
+  EXPECT_GT(files, 300);
+}
+
+std::string encoded(const Reply& reply) {
+  std::string out;
+  encodeReply(reply, out);
+  return out;
+}
+
+TEST(EncodeReply, WritesMembersInOrderAndLeavesUnsetOnesOut) {
+  EXPECT_EQ(encoded({"7", "hola", std::nullopt}), R"({"id":"7","text":"hola"})");
+  EXPECT_EQ(encoded({"7", std::nullopt, "失败"}), R"({"id":"7","error":"失败"})");
+  EXPECT_EQ(encoded({"", std::nullopt, std::nullopt}), R"({"id":""})");
+  EXPECT_EQ(encoded({"a", "", "e"}), R"({"id":"a","text":"","error":"e"})");
+}
+
+// Our writer must produce the bytes that the JSON library's compact output would.
+TEST(EncodeReply, EscapesExactlyLikeTheJsonLibrary) {
+  std::vector<std::string> texts = {"plain",          "quote \" and \\ and /",
+                                    "line\nfeed\r\n", "tab\t bell\a nul",
+                                    "\x7f del",       "漢字 😀 é"};
+  texts[3].push_back('\0');
+  std::string controls;
+  for (char c = 1; c < 0x20; ++c) controls.push_back(c);
+  texts.push_back(controls);
+  for (const auto& text : texts) {
+    nlohmann::ordered_json expected;
+    expected["id"] = text;
+    expected["text"] = text;
+    EXPECT_EQ(encoded({text, text, std::nullopt}), expected.dump()) << text;
+  }
+}
+
+TEST(EncodeReply, ReplacesInvalidUtf8InsteadOfDroppingTheReply) {
+  EXPECT_EQ(encoded({"i\xFF", "a\xC3(b\xE2\x82", std::nullopt}),
+            "{\"id\":\"i\xEF\xBF\xBD\",\"text\":\"a\xEF\xBF\xBD(b\xEF\xBF\xBD\"}");
+}
+
+TEST(WriteReply, WritesOneLineEndingInOneLineFeed) {
+  testing::OutputCapture out;
+  writeReply(out.fd(), {"1", "a\nb", std::nullopt});
+  writeReply(out.fd(), {"2", std::nullopt, "错误"});
+  const std::string big(300000, 'x');
+  writeReply(out.fd(), {"3", big, std::nullopt});
+  EXPECT_EQ(out.take(),
+            "{\"id\":\"1\",\"text\":\"a\\nb\"}\n{\"id\":\"2\",\"error\":\"错误\"}\n"
+            "{\"id\":\"3\",\"text\":\"" +
+                big + "\"}\n");
+}
+
+TEST(WriteReply, AClosedOutputIsNotFatal) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  signal(SIGPIPE, SIG_IGN);
+  writeReply(fds[1], {"1", "t", std::nullopt});
+  close(fds[1]);
+}
+
+// Repair must match ICU's conversion, which replaces each maximal ill-formed subpart.
+TEST(RepairUtf8, MatchesIcuOnRandomBytes) {
+  std::mt19937 random(42);
+  const unsigned char interesting[] = {0x41, 0x80, 0xBF, 0xC0, 0xC2, 0xDF, 0xE0, 0xA0, 0xED,
+                                       0x9F, 0xA0, 0xEF, 0xF0, 0x90, 0xF4, 0x8F, 0xF5, 0xFF};
+  for (int round = 0; round < 20000; ++round) {
+    std::string bytes;
+    const int length = static_cast<int>(random() % 8);
+    for (int i = 0; i < length; ++i) {
+      bytes.push_back(static_cast<char>(interesting[random() % sizeof interesting]));
+    }
+    std::string expected;
+    icu::UnicodeString::fromUTF8(bytes).toUTF8String(expected);
+    std::string repaired;
+    appendRepairedUtf8(bytes, repaired);
+    ASSERT_EQ(repaired, expected) << ::testing::PrintToString(bytes);
+    ASSERT_EQ(isValidUtf8(bytes), repaired == bytes);
+  }
+}
+
+}  // namespace
+}  // namespace talvori

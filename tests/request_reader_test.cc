@@ -1,1 +1,108 @@
-// in progress
+// The line reader and the request reader over real descriptors.
+#include "protocol/request_reader.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/fakes/manual_main_queue.h"
+
+namespace talvori {
+namespace {
+
+// A pipe whose write end is fed `input` from a thread, then closed.
+class Feeder {
+ public:
+  explicit Feeder(std::string input) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    readFd = fds[0];
+    writer_ = std::thread([fd = fds[1], input = std::move(input)] {
+      std::size_t done = 0;
+      while (done < input.size()) {
+        const ssize_t n =
+            write(fd, input.data() + done, std::min<std::size_t>(7, input.size() - done));
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+      }
+      close(fd);
+    });
+  }
+  ~Feeder() {
+    writer_.join();
+    close(readFd);
+  }
+  int readFd;
+
+ private:
+  std::thread writer_;
+};
+
+std::vector<std::string> readAll(const std::string& input, std::size_t bufferSize) {
+  Feeder feeder(input);
+  LineReader reader(feeder.readFd, bufferSize);
+  std::vector<std::string> lines;
+  while (auto line = reader.readLine()) lines.push_back(*line);
+  return lines;
+}
+
+TEST(LineReader, SplitsLinesWhateverTheBufferBoundaries) {
+  const std::string input = "one\r\n\ntwo  \r\n\r\r\n  three\rx\nlast";
+  const std::vector<std::string> expected = {"one", "", "two  ", "\r", "  three\rx", "last"};
+  for (std::size_t size : {1, 2, 3, 5, 64 * 1024}) {
+    EXPECT_EQ(readAll(input, size), expected) << "buffer " << size;
+  }
+  EXPECT_EQ(readAll("", 16), std::vector<std::string>{});
+  EXPECT_EQ(readAll("\n", 16), std::vector<std::string>{""});
+  EXPECT_EQ(readAll("a\n", 16), std::vector<std::string>{"a"});
+}
+
+TEST(LineReader, ReplacesInvalidUtf8AcrossBufferBoundaries) {
+  const std::string input = "a\xE2\x82\xACz\xFF\xC3\n\xF0\x9F\x98\n";
+  const std::vector<std::string> expected = {"a\xE2\x82\xACz\xEF\xBF\xBD\xEF\xBF\xBD",
+                                             "\xEF\xBF\xBD"};
+  for (std::size_t size : {1, 2, 4, 1024}) EXPECT_EQ(readAll(input, size), expected);
+}
+
+TEST(LineReader, AReadErrorEndsInput) {
+  LineReader reader(-1);
+  EXPECT_FALSE(reader.readLine().has_value());
+}
+
+TEST(RequestReader, PostsDecodedRequestsInOrderThenTheEnd) {
+  const std::string input =
+      "{\"id\":\"1\",\"text\":\"a\",\"target\":\"en\"}\r\n"
+      "not json\n"
+      "\n"
+      "   \n"
+      "{\"id\":2,\"text\":\"a\",\"target\":\"en\"}\n"
+      "{\"id\":\"3\",\"text\":\"b\xFF\",\"target\":\"auto\"}\n"
+      "{\"id\":\"4\",\"text\":\"c\",\"target\":\"zh-Hans\"}";
+  Feeder feeder(input);
+  testing::ManualMainQueue queue;
+  std::vector<std::string> seen;
+  runRequestReader(
+      feeder.readFd, queue,
+      [&](Request r) { seen.push_back(r.id + ":" + r.text + ":" + r.target); },
+      [&] { seen.push_back("end"); });
+  EXPECT_TRUE(seen.empty()) << "nothing runs before the main queue does";
+  EXPECT_EQ(queue.runAll(), 4u);
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"1:a:en", "3:b\xEF\xBF\xBD:auto", "4:c:zh-Hans", "end"}));
+}
+
+TEST(RequestReader, EmptyInputPostsOnlyTheEnd) {
+  Feeder feeder("");
+  testing::ManualMainQueue queue;
+  int ends = 0;
+  runRequestReader(
+      feeder.readFd, queue, [](Request) { FAIL(); }, [&] { ++ends; });
+  queue.runAll();
+  EXPECT_EQ(ends, 1);
+}
+
+}  // namespace
+}  // namespace talvori

@@ -1,0 +1,42 @@
+// The request reader: request lines from a descriptor, handed to the main thread.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/request.h"
+
+namespace talvori {
+
+class MainQueue;
+
+// Reads lines from a descriptor with a buffered read(2) loop. A line is returned without its line
+// feed and a carriage return directly before it, with ill-formed UTF-8 replaced by U+FFFD; a last
+// line without a line feed is returned like any other. There is no limit on a line's length.
+// One thread at a time.
+class LineReader {
+ public:
+  explicit LineReader(int fd, std::size_t bufferSize = 64 * 1024);
+
+  // The next line, or none at the end of input or after a read error.
+  std::optional<std::string> readLine();
+
+ private:
+  int fd_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;  // unread bytes are buffer_[begin_, end_)
+  std::size_t end_ = 0;
+  bool ended_ = false;
+};
+
+// Reads request lines from `fd` until the end of input. Each line that decodes as a Request is
+// posted to `mainQueue` as one job that calls `handOver` with it; lines that do not decode are
+// dropped. At the end of input (or a read error) `atEnd` is posted, behind every hand-over job,
+// and the function returns. Runs on the reader's own thread; never waits for the main thread.
+void runRequestReader(int fd, MainQueue& mainQueue, std::function<void(Request)> handOver,
+                      std::function<void()> atEnd);
+
+}  // namespace talvori

@@ -1,0 +1,154 @@
+#include "platform/recogniser.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvori {
+namespace {
+
+std::optional<std::string> recognise(std::string_view text) {
+  std::unique_ptr<LanguageRecogniser> recogniser = makeRecogniser();
+  recogniser->processString(text);
+  return recogniser->dominantLanguage();
+}
+
+struct Case {
+  std::string_view text;
+  std::optional<std::string> language;
+};
+
+void expectAll(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    EXPECT_EQ(recognise(c.text), c.language) << "text: \"" << c.text << "\"";
+  }
+}
+
+TEST(RecogniserTest, ScriptsDecideEastAsianText) {
+  expectAll({
+      // Han alone is Chinese, told apart by Simplified-only and Traditional-only characters.
+      {"你好，世界", "zh-Hans"},
+      {"电脑", "zh-Hans"},
+      {"電腦", "zh-Hant"},
+      {"我們今天去公園散步", "zh-Hant"},
+      {"我们今天去公园散步", "zh-Hans"},
+      {"中国", "zh-Hans"},
+      {"中國", "zh-Hant"},
+      {"  \n人\t", "zh-Hans"},  // only shared characters
+      {"这是電", "zh-Hans"},    // a tie goes to Simplified
+      {"這個電腦很好用", "zh-Hant"},
+      {"ㄅㄆㄇ", "zh-Hant"},
+      // Any kana makes Japanese, even amid Han.
+      {"こんにちは", "ja"},
+      {"コンピューター", "ja"},
+      {"ｺﾝﾋﾟｭｰﾀｰ", "ja"},
+      {"日本語の文章", "ja"},
+      {"東京都に住んでいる", "ja"},
+      {"ー", "ja"},
+      // Hangul makes Korean, Hanja or not.
+      {"안녕하세요", "ko"},
+      {"大韓民國 만세", "ko"},
+  });
+}
+
+TEST(RecogniserTest, MixedScriptsGoToTheScriptWithMostLetters) {
+  expectAll({
+      {"我买了一台iPhone手机", "zh-Hans"},
+      {"我今天用Microsoft Word寫報告", "zh-Hant"},
+      {"請使用 --help 選項查看說明", "zh-Hant"},
+      {"I left my 电脑 at the office yesterday", "en"},
+      {"Der Begriff 東京 bezeichnet eine Stadt in Japan", "de"},
+      {"ファイルを開く (open a file)", "ja"},
+      {"The word ありがとう means thank you in Japanese", "en"},
+      {"Привет, как дела? hi", "ru"},
+      {"hello, hello, hello, this is mostly English with a Russian word привет", "en"},
+      {"Это длинное русское предложение с одним английским словом computer", "ru"},
+      {"Bonjour à tous, je suis très content de vous voir aujourd'hui. Hello!", "fr"},
+  });
+}
+
+TEST(RecogniserTest, TextWithoutLettersGivesNone) {
+  expectAll({
+      {"", std::nullopt},
+      {"   \n\t ", std::nullopt},
+      {"12345", std::nullopt},
+      {"😀😀", std::nullopt},
+      {"!!!", std::nullopt},
+      {"—", std::nullopt},
+      {"3.14 + 2 = 5.14 ; (42) [7] {} <> @#$%^&*", std::nullopt},
+      {"１２３４５。、！", std::nullopt},
+      {"→ ★ ♥ © ®", std::nullopt},
+      {"\x01\x02\x7f", std::nullopt},
+  });
+}
+
+TEST(RecogniserTest, CldAnswersAreGivenAsBcp47) {
+  expectAll({
+      {"Hello world", "en"},
+      {"Hola mundo", "es"},
+      {"Bonjour le monde", "fr"},
+      {"Guten Tag", "de"},
+      {"Привет мир", "ru"},
+      {"Il gatto dorme sul divano tutto il giorno", "it"},
+      {"Dit is een korte zin in het Nederlands", "nl"},
+      {"Το σπίτι μας είναι μεγάλο και όμορφο", "el"},
+      {"שלום עולם, מה שלומך היום", "he"},  // CLD2 says "iw"
+      {"مرحبا بالعالم، كيف حالك اليوم", "ar"},
+      {"สวัสดีครับ วันนี้อากาศดีมาก", "th"},
+      {"नमस्ते दुनिया, आप कैसे हैं", "hi"},
+  });
+}
+
+TEST(RecogniserTest, InvalidOrUnusualBytesAreHarmless) {
+  expectAll({
+      // Invalid sequences and control characters in the middle do not hide the text after them.
+      {"\xff\xfe Der schnelle braune Fuchs springt über den faulen Hund", "de"},
+      {"The quick brown fox \xc3 jumps over the lazy dog and runs away", "en"},
+      {"El rápido \x01 zorro marrón salta sobre el perro perezoso", "es"},
+      {"Le renard brun \xef\xbf\xbe saute par-dessus le chien paresseux", "fr"},
+      {"\xed\xa0\x80\xed\xb0\x80", std::nullopt},  // encoded surrogates
+      {"\xc0\xaf\xe0\x80\xaf", std::nullopt},      // overlong forms
+      {"电脑\xe7\x94", "zh-Hans"},                 // cut in the middle of a character
+      {std::string_view("Hello\0world, how are you today", 30), "en"},
+  });
+
+  // Random bytes, and random mixtures of valid pieces and garbage, never crash and give either
+  // none or a well-formed code.
+  const std::vector<std::string> pieces = {
+      "Hello ", "电脑", "の", "한", "\xff", "\xe7\x94", "\x01", "—", "é", "Ω", "\xf4\x90\x80\x80"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 500; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 64);
+    for (int i = 0; i < length; ++i) {
+      if (round % 2 == 0) {
+        text.push_back(static_cast<char>(random() % 256));
+      } else {
+        text += pieces[random() % pieces.size()];
+      }
+    }
+    const std::optional<std::string> language = recognise(text);
+    if (language.has_value()) {
+      EXPECT_FALSE(language->empty());
+      EXPECT_NE(*language, "zh");
+    }
+  }
+}
+
+TEST(RecogniserTest, EachRecogniserServesItsOwnText) {
+  std::unique_ptr<LanguageRecogniser> first = makeRecogniser();
+  std::unique_ptr<LanguageRecogniser> second = makeRecogniser();
+  EXPECT_EQ(first->dominantLanguage(), std::nullopt);
+  first->processString("電腦");
+  second->processString("电脑");
+  EXPECT_EQ(first->dominantLanguage(), "zh-Hant");
+  EXPECT_EQ(second->dominantLanguage(), "zh-Hans");
+  EXPECT_EQ(first->dominantLanguage(), "zh-Hant");  // reading twice gives the same answer
+}
+
+}  // namespace
+}  // namespace talvori
