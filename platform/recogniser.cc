@@ -1,0 +1,308 @@
+#include "platform/recogniser.h"
+
+#include <unicode/translit.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/uscript.h>
+#include <unicode/utf8.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>  // compact_lang_det.h uses FILE without including its header.
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "cld2/public/compact_lang_det.h"
+
+namespace talvori {
+namespace {
+
+// When scripts compete in a mixed text, one East Asian character (an ideograph, a kana or a Hangul
+// syllable) weighs as much as this many alphabetic letters: it carries about a syllable or a
+// morpheme, as a short run of letters does. It is also its UTF-8 length, the unit CLD2 weighs
+// languages by. So "我买了一台iPhone手机" stays Chinese and "I left my 电脑 at the office" stays
+// English.
+constexpr int kEastAsianWeight = 3;
+
+// Whether CLD2 accepts `c` in text: it stops at control characters (other than tab, line feed,
+// form feed and carriage return) and at noncharacters, and answers for the prefix before them.
+bool isInterchangeable(UChar32 c) {
+  if (c < 0x20) return c == '\t' || c == '\n' || c == '\f' || c == '\r';
+  if (c >= 0x7F && c < 0xA0) return false;
+  return !U_IS_UNICODE_NONCHAR(c);
+}
+
+bool isAsciiLetter(uint8_t byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
+
+// The script a letter counts for. Letters shared between scripts count for the East Asian script
+// they serve: the prolonged sound mark "ー" is kana, the iteration mark "々" is Han.
+UScriptCode scriptOf(UChar32 c) {
+  UErrorCode status = U_ZERO_ERROR;
+  const UScriptCode script = uscript_getScript(c, &status);
+  if (U_FAILURE(status)) return USCRIPT_COMMON;
+  if (script == USCRIPT_COMMON || script == USCRIPT_INHERITED) {
+    if (uscript_hasScript(c, USCRIPT_KATAKANA) || uscript_hasScript(c, USCRIPT_HIRAGANA)) {
+      return USCRIPT_KATAKANA;
+    }
+    if (uscript_hasScript(c, USCRIPT_HAN)) return USCRIPT_HAN;
+  }
+  return script;
+}
+
+bool isEastAsian(int script) {
+  return script == USCRIPT_HAN || script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA ||
+         script == USCRIPT_HANGUL || script == USCRIPT_BOPOMOFO;
+}
+
+// Calls `visit(c, begin, end)` for each code point of `text` with its byte range; an invalid
+// sequence gives c < 0.
+template <typename Visit>
+void forEachCodePoint(std::string_view text, Visit&& visit) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  for (int32_t i = 0; i < length;) {
+    const int32_t begin = i;
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    visit(c, begin, i);
+  }
+}
+
+// Letters of one text counted by script.
+struct ScriptCounts {
+  std::array<int, USCRIPT_CODE_LIMIT> letters{};
+  bool hasLetters = false;
+  bool needsCleaning = false;  // holds invalid UTF-8 or characters CLD2 stops at
+};
+
+ScriptCounts countScripts(std::string_view text) {
+  ScriptCounts counts;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  for (int32_t i = 0; i < length;) {
+    const uint8_t byte = bytes[i];
+    if (byte < 0x80) {  // the common case, without table look-ups
+      ++i;
+      if (isAsciiLetter(byte)) {
+        ++counts.letters[USCRIPT_LATIN];
+      } else if (!isInterchangeable(byte)) {
+        counts.needsCleaning = true;
+      }
+      continue;
+    }
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0 || !isInterchangeable(c)) {
+      counts.needsCleaning = true;
+    } else if (u_isalpha(c)) {
+      const UScriptCode script = scriptOf(c);
+      if (script >= 0 && script < USCRIPT_CODE_LIMIT) ++counts.letters[script];
+    }
+  }
+  for (int n : counts.letters) counts.hasLetters |= n > 0;
+  return counts;
+}
+
+// Tells Simplified-only from Traditional-only Han characters with ICU's Hant-Hans and Hans-Hant
+// transliterators: a character that only Hans-Hant changes exists only in Simplified ("电"), one
+// that only Hant-Hans changes exists only in Traditional ("電"); the rest are shared. Answers are
+// cached per character. Not thread-safe (ICU transliteration mutates state): main thread only.
+class HanVariants {
+ public:
+  enum Variant : uint8_t { kUnknown = 0, kShared, kSimplified, kTraditional };
+
+  Variant classify(UChar32 c) {
+    if (c < 0x10000) {
+      if (bmp_.empty()) bmp_.resize(0x10000, kUnknown);
+      if (bmp_[c] == kUnknown) bmp_[c] = compute(c);
+      return static_cast<Variant>(bmp_[c]);
+    }
+    auto [it, inserted] = supplementary_.try_emplace(c, kUnknown);
+    if (inserted) it->second = compute(c);
+    return it->second;
+  }
+
+ private:
+  Variant compute(UChar32 c) {
+    if (scriptOf(c) != USCRIPT_HAN) return kShared;
+    if (!created_) create();
+    if (toSimplified_ == nullptr || toTraditional_ == nullptr) return kShared;
+    const bool simplifies = changes(*toSimplified_, c);
+    const bool traditionalises = changes(*toTraditional_, c);
+    if (simplifies == traditionalises) return kShared;
+    return simplifies ? kTraditional : kSimplified;
+  }
+
+  void create() {
+    created_ = true;
+    UErrorCode status = U_ZERO_ERROR;
+    toSimplified_.reset(icu::Transliterator::createInstance("Hant-Hans", UTRANS_FORWARD, status));
+    if (U_FAILURE(status)) toSimplified_.reset();
+    status = U_ZERO_ERROR;
+    toTraditional_.reset(icu::Transliterator::createInstance("Hans-Hant", UTRANS_FORWARD, status));
+    if (U_FAILURE(status)) toTraditional_.reset();
+  }
+
+  static bool changes(icu::Transliterator& transliterator, UChar32 c) {
+    const icu::UnicodeString original(c);
+    icu::UnicodeString text(original);
+    transliterator.transliterate(text);
+    return text != original;
+  }
+
+  bool created_ = false;
+  std::unique_ptr<icu::Transliterator> toSimplified_;
+  std::unique_ptr<icu::Transliterator> toTraditional_;
+  std::vector<uint8_t> bmp_;
+  std::unordered_map<UChar32, Variant> supplementary_;
+};
+
+HanVariants& hanVariants() {
+  static HanVariants* const variants = new HanVariants;  // never destroyed: outlives all users
+  return *variants;
+}
+
+// "zh-Hant" when the text holds more Traditional-only than Simplified-only characters. Bopomofo,
+// used in Taiwan, counts for Traditional.
+std::string chineseVariant(std::string_view text, int bopomofo) {
+  HanVariants& variants = hanVariants();
+  int simplified = 0;
+  int traditional = bopomofo;
+  forEachCodePoint(text, [&](UChar32 c, int32_t, int32_t) {
+    if (c < 0x2E80) return;  // below the CJK blocks
+    switch (variants.classify(c)) {
+      case HanVariants::kSimplified:
+        ++simplified;
+        break;
+      case HanVariants::kTraditional:
+        ++traditional;
+        break;
+      default:
+        break;
+    }
+  });
+  return traditional > simplified ? "zh-Hant" : "zh-Hans";
+}
+
+// The BCP 47 code for a CLD2 language; none for CLD2's unknown, script-only ("xx-Latn") and joke
+// ("zzb") languages.
+std::optional<std::string> bcp47(CLD2::Language language) {
+  if (language == CLD2::UNKNOWN_LANGUAGE || language == CLD2::TG_UNKNOWN_LANGUAGE) {
+    return std::nullopt;
+  }
+  const std::string_view code = CLD2::LanguageCode(language);
+  if (code.empty() || code == "un" || code == "xxx" || code.starts_with("xx-") ||
+      code.starts_with("zz")) {
+    return std::nullopt;
+  }
+  if (code == "zh") return "zh-Hans";
+  if (code == "iw") return "he";
+  if (code == "jw") return "jv";
+  return std::string(code);
+}
+
+// Whether CLD2 recognises `language` in the script whose ISO 15924 code is `script`.
+bool writtenIn(CLD2::Language language, const char* script) {
+  for (int n = 0; n < 4; ++n) {
+    if (std::strcmp(CLD2::ULScriptCode(CLD2::LanguageRecognizedScript(language, n)), script) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// `text` with every invalid UTF-8 sequence and every character CLD2 stops at replaced by a space.
+std::string cleanForCld2(std::string_view text) {
+  std::string cleaned;
+  cleaned.reserve(text.size());
+  forEachCodePoint(text, [&](UChar32 c, int32_t begin, int32_t end) {
+    if (c >= 0 && isInterchangeable(c)) {
+      cleaned.append(text.substr(begin, end - begin));
+    } else {
+      cleaned.push_back(' ');
+    }
+  });
+  return cleaned;
+}
+
+// CLD2's choice among the languages of `text` written in `script`, the script with the most
+// letters: CLD2 weighs languages by bytes, which favours scripts with longer UTF-8 encodings.
+std::optional<std::string> detectWithCld2(std::string_view text, bool needsCleaning,
+                                          UScriptCode script) {
+  std::string cleaned;
+  if (needsCleaning) {
+    cleaned = cleanForCld2(text);
+    text = cleaned;
+  }
+  CLD2::Language languages[3];
+  int percents[3];
+  double scores[3];
+  int textBytes = 0;
+  bool reliable = false;
+  int validPrefixBytes = 0;
+  // Best effort: CLD2 otherwise gives up on short texts such as "Hola mundo", whose answer is
+  // right but marked unreliable for want of text.
+  const CLD2::Language top = CLD2::ExtDetectLanguageSummaryCheckUTF8(
+      text.data(), static_cast<int>(text.size()), /*is_plain_text=*/true, /*cld_hints=*/nullptr,
+      CLD2::kCLDFlagBestEffort, languages, percents, scores, /*resultchunkvector=*/nullptr,
+      &textBytes, &reliable, &validPrefixBytes);
+  const char* scriptCode = uscript_getShortName(script);
+  for (CLD2::Language language : languages) {
+    if (language != CLD2::UNKNOWN_LANGUAGE && scriptCode != nullptr &&
+        writtenIn(language, scriptCode)) {
+      return bcp47(language);
+    }
+  }
+  return bcp47(top);
+}
+
+std::optional<std::string> recognise(std::string_view text) {
+  // CLD2 takes lengths as int; a text this long is judged by its first 2 GiB.
+  text = text.substr(0, std::numeric_limits<int32_t>::max());
+  const ScriptCounts counts = countScripts(text);
+  if (!counts.hasLetters) return std::nullopt;
+
+  // Scripts decide first. East Asian scripts are pooled and weighed against the strongest other
+  // script; the larger side names the text's script, East Asian winning ties.
+  const auto& letters = counts.letters;
+  const int han = letters[USCRIPT_HAN];
+  const int kana = letters[USCRIPT_HIRAGANA] + letters[USCRIPT_KATAKANA];
+  const int hangul = letters[USCRIPT_HANGUL];
+  const int bopomofo = letters[USCRIPT_BOPOMOFO];
+  const int eastAsian = (han + kana + hangul + bopomofo) * kEastAsianWeight;
+  int strongest = USCRIPT_INVALID_CODE;
+  int strongestLetters = 0;
+  for (int script = 0; script < USCRIPT_CODE_LIMIT; ++script) {
+    if (!isEastAsian(script) && letters[script] > strongestLetters) {
+      strongest = script;
+      strongestLetters = letters[script];
+    }
+  }
+  if (eastAsian > 0 && eastAsian >= strongestLetters) {
+    // Kana only occurs in Japanese and Hangul only in Korean; Han alone is Chinese.
+    if (hangul > kana) return "ko";
+    if (kana > 0) return "ja";
+    return chineseVariant(text, bopomofo);
+  }
+  return detectWithCld2(text, counts.needsCleaning, static_cast<UScriptCode>(strongest));
+}
+
+class Recogniser : public LanguageRecogniser {
+ public:
+  void processString(std::string_view text) override { language_ = recognise(text); }
+  std::optional<std::string> dominantLanguage() override { return language_; }
+
+ private:
+  std::optional<std::string> language_;
+};
+
+}  // namespace
+
+std::unique_ptr<LanguageRecogniser> makeRecogniser() { return std::make_unique<Recogniser>(); }
+
+}  // namespace talvori
