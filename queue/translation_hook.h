@@ -1,0 +1,40 @@
+// TranslationHook: hands translation sessions to the model for each newly published or
+// invalidated configuration.
+//
+// It watches the model's configuration. After every will-change notification it re-reads the
+// configuration in a later main-queue job; when its identity is new and it is not none, it asks
+// the translation service for a session for that pair, calls Model::perform with it and ends
+// the session once perform has finished. A configuration of none starts nothing, and a change
+// of status alone leaves the identity as it was. Main thread only; the model, the service and
+// the queue outlive it.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+
+namespace talvori {
+
+class MainQueue;
+class Model;
+class TranslationService;
+class TranslationSession;
+
+class TranslationHook {
+ public:
+  TranslationHook(Model& model, TranslationService& service, MainQueue& mainQueue);
+  TranslationHook(const TranslationHook&) = delete;
+  TranslationHook& operator=(const TranslationHook&) = delete;
+  ~TranslationHook();
+
+  // Reads the configuration now and starts a session if its identity is new.
+  void refresh();
+
+ private:
+  Model& model_;
+  TranslationService& service_;
+  std::uint64_t seen_ = 0;  // identity of the last configuration a session was started for
+  std::list<std::unique_ptr<TranslationSession>> sessions_;
+};
+
+}  // namespace talvori
