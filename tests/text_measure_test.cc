@@ -1,14 +1,14 @@
 // Grapheme counting and blankness.
-#include <fstream>
-#include <random>
-#include <sstream>
-#include <string>
+#include "queue/text_measure.h"
 
 #include <gtest/gtest.h>
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
 
-#include "queue/text_measure.h"
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
 
 namespace talvori {
 namespace {
@@ -61,11 +61,30 @@ std::size_t countWithIcuOnly(const std::string& text) {
 
 // Random mixes of ASCII, CR LF, combining marks, ZWJ emoji and Hangul count as ICU counts them.
 TEST(CountCharacters, MixedTextsMatchIcu) {
-  const std::vector<std::string> pieces = {"a", " ", "\r", "\n", "\r\n", "\t", "\xCC\x81",
-                                           "\xE2\x80\x8D", "👩", "🇫🇷", "한", "\xE1\x84\x80",
-                                           "漢", "\x7F", "e\xCC\x81"};
+  const std::vector<std::string> pieces = {"a",
+                                           " ",
+                                           "\r",
+                                           "\n",
+                                           "\r\n",
+                                           "\t",
+                                           "\xCC\x81",
+                                           "\xE2\x80\x8D",
+                                           "👩",
+                                           "🇫🇷",
+                                           "한",
+                                           "\xE1\x84\x80",
+                                           "漢",
+                                           "\x7F",
+                                           "e\xCC\x81",
+                                           "\xD8\x80",
+                                           "\xE0\xA4\x83",
+                                           "\xE1\x85\xA1",
+                                           "\xE1\x86\xA8",
+                                           "©",
+                                           "\xFF",
+                                           "\xF0\x9F\x8F\xBB"};
   std::mt19937 random(7);
-  for (int round = 0; round < 5000; ++round) {
+  for (int round = 0; round < 20000; ++round) {
     std::string text;
     const int length = static_cast<int>(random() % 12);
     for (int i = 0; i < length; ++i) text += pieces[random() % pieces.size()];
@@ -95,8 +114,8 @@ TEST(IsBlank, WhitespaceAndNewlinesOnly) {
                             "\xE2\x80\xA9", "\xC2\xA0 \xE2\x80\x83"}) {
     EXPECT_TRUE(isBlank(blank)) << blank;
   }
-  for (const char* text : {" a ", "\xE2\x80\x8B", "\xE2\x80\x8D", "\xEF\xBB\xBF", "\xFF", ".",
-                           "\x1C"}) {
+  for (const char* text :
+       {" a ", "\xE2\x80\x8B", "\xE2\x80\x8D", "\xEF\xBB\xBF", "\xFF", ".", "\x1C"}) {
     EXPECT_FALSE(isBlank(text)) << text;
   }
 }
