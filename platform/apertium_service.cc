@@ -1,0 +1,262 @@
+#include "platform/apertium_service.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "platform/apertium_pairs.h"
+#include "platform/apertium_pipeline.h"
+#include "platform/apertium_text_format.h"
+
+namespace talvori {
+
+namespace {
+
+using TranslateCallback = TranslationSession::TranslateCallback;
+
+void postResult(MainQueue& mainQueue, TranslateCallback done, std::optional<std::string> result) {
+  mainQueue.post(
+      [done = std::move(done), result = std::move(result)]() mutable { done(std::move(result)); });
+}
+
+std::size_t characterCount(std::string_view text) {
+  std::size_t count = 0;
+  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+// Translates for one direction: owns that direction's pipeline and the worker thread that feeds
+// it, one text at a time in the order submitted.
+//
+// submit(), shutDown() and the destructor are called on the main thread; everything else runs on
+// the worker thread, which alone touches the pipeline (its programs die with this thread). The job
+// queue and the stopping flag are shared and guarded by mutex_; cancel_ is an eventfd the
+// destructor signals to abort a translation in progress. Every submitted callback is posted exactly
+// once: with the translation, or with none when it fails or the worker stops first.
+class DirectionWorker {
+ public:
+  DirectionWorker(MainQueue& mainQueue, std::filesystem::path modeFile,
+                  const ApertiumOptions& options)
+      : mainQueue_(mainQueue),
+        modeFile_(std::move(modeFile)),
+        options_(options),
+        cancel_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+  ~DirectionWorker() {
+    shutDown();
+    if (cancel_ >= 0) ::close(cancel_);
+  }
+
+  DirectionWorker(const DirectionWorker&) = delete;
+  DirectionWorker& operator=(const DirectionWorker&) = delete;
+
+  // Aborts the translation in progress, fails those waiting, and ends the pipeline and the
+  // thread. Later submissions fail at once.
+  void shutDown() {
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return;
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    if (cancel_ >= 0) {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] const ssize_t n = ::write(cancel_, &one, sizeof one);
+    }
+    if (thread_.joinable()) thread_.join();
+    for (Job& job : jobs_) postResult(mainQueue_, std::move(job.done), std::nullopt);
+    jobs_.clear();
+  }
+
+  void submit(std::string text, TranslateCallback done) {
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) {
+        postResult(mainQueue_, std::move(done), std::nullopt);
+        return;
+      }
+      jobs_.push_back(Job{std::move(text), std::move(done)});
+    }
+    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+    wake_.notify_one();
+  }
+
+ private:
+  struct Job {
+    std::string text;
+    TranslateCallback done;
+  };
+
+  void run() {
+    blockBrokenPipeSignal();
+    while (true) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (stopping_) break;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      std::optional<std::string> result = translate(job.text);
+      postResult(mainQueue_, std::move(job.done), std::move(result));
+    }
+    pipeline_.reset();
+  }
+
+  std::optional<std::string> translate(const std::string& text) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + options_.timeout +
+        options_.timeoutPerThousandCharacters * static_cast<long long>(characterCount(text)) / 1000;
+    if (pipeline_ && served_ >= options_.recycleAfter) pipeline_.reset();
+    if (!pipeline_) {
+      const std::optional<ProgramList> programs = loadModePrograms(modeFile_, deadline);
+      if (!programs) return std::nullopt;
+      pipeline_ = ApertiumPipeline::start(*programs);
+      if (!pipeline_) return std::nullopt;
+      served_ = 0;
+    }
+    ++served_;
+    // Superblanks around the text carry this request's number through the pipeline: text can
+    // never forge one (its brackets are escaped), so an answer that lacks either is not this
+    // request's whole answer.
+    const std::string number = std::to_string(++frames_);
+    const std::string opening = "[tvs" + number + "]";
+    const std::string closing = "[tve" + number + "]";
+    const std::string frame = opening + deformatText(text) + closing;
+    ApertiumPipeline::Answer answer =
+        pipeline_->exchange(frame, deadline, cancel_, frame.size() * 64 + (1 << 20));
+    if (!answer.text || !answer.text->starts_with(opening) || !answer.text->ends_with(closing)) {
+      pipeline_.reset();  // the next translation starts a fresh one
+      return std::nullopt;
+    }
+    const std::string_view stream =
+        std::string_view(*answer.text)
+            .substr(opening.size(), answer.text->size() - opening.size() - closing.size());
+    return reformatText(stream);
+  }
+
+  MainQueue& mainQueue_;
+  const std::filesystem::path modeFile_;
+  const ApertiumOptions options_;
+  const int cancel_;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Job> jobs_;
+  bool stopping_ = false;
+  std::thread thread_;  // started by the first submit
+
+  // Worker thread only.
+  std::unique_ptr<ApertiumPipeline> pipeline_;
+  std::size_t served_ = 0;
+  std::uint64_t frames_ = 0;
+};
+
+// A light handle on a direction's worker; a session that cannot translate (pair not installed,
+// no source language) has none and fails every translation. Main thread only.
+class ApertiumSession : public TranslationSession {
+ public:
+  ApertiumSession(MainQueue& mainQueue, std::shared_ptr<DirectionWorker> worker)
+      : mainQueue_(mainQueue), worker_(std::move(worker)) {}
+
+  void translate(std::string text, TranslateCallback done) override {
+    if (!worker_) {
+      postResult(mainQueue_, std::move(done), std::nullopt);
+      return;
+    }
+    worker_->submit(std::move(text), std::move(done));
+  }
+
+ private:
+  MainQueue& mainQueue_;
+  std::shared_ptr<DirectionWorker> worker_;
+};
+
+// Answers from the mode files present now and the table of Debian's packages. Main thread only.
+class ApertiumAvailability : public LanguageAvailability {
+ public:
+  ApertiumAvailability(MainQueue& mainQueue, std::filesystem::path modesDirectory)
+      : mainQueue_(mainQueue), modesDirectory_(std::move(modesDirectory)) {}
+
+  void statusFrom(const Language& from, const Language& to, StatusCallback done) override {
+    const AvailabilityStatus status = statusOf(from, to);
+    mainQueue_.post([done = std::move(done), status] { done(status); });
+  }
+
+  // Apertium cannot tell what language a text is in.
+  void statusFor(std::string, const Language&, TextStatusCallback done) override {
+    mainQueue_.post([done = std::move(done)] { done(std::nullopt); });
+  }
+
+ private:
+  AvailabilityStatus statusOf(const Language& from, const Language& to) const {
+    const std::optional<std::string> source = apertiumLanguage(from.code());
+    const std::optional<std::string> target = apertiumLanguage(to.code());
+    if (!source || !target) return AvailabilityStatus::unsupported;
+    if (findMode(modesDirectory_, *source, *target)) return AvailabilityStatus::installed;
+    if (debianPackageFor(*source, *target)) return AvailabilityStatus::supported;
+    return AvailabilityStatus::unsupported;
+  }
+
+  MainQueue& mainQueue_;
+  const std::filesystem::path modesDirectory_;
+};
+
+// Hands out sessions and keeps one worker per installed direction (keyed by mode file), shared
+// by every session for it. Main thread only, so the worker table needs no lock. Destroying the
+// service ends every pipeline, even while sessions remain; those fail from then on.
+class ApertiumService : public TranslationService {
+ public:
+  ApertiumService(MainQueue& mainQueue, ApertiumOptions options)
+      : mainQueue_(mainQueue), options_(std::move(options)) {}
+
+  ~ApertiumService() override {
+    for (auto& [mode, worker] : workers_) worker->shutDown();
+  }
+
+  std::unique_ptr<LanguageAvailability> makeAvailability() override {
+    return std::make_unique<ApertiumAvailability>(mainQueue_, options_.modesDirectory);
+  }
+
+  std::unique_ptr<TranslationSession> makeSession(
+      const TranslationConfiguration& configuration) override {
+    return std::make_unique<ApertiumSession>(mainQueue_, workerFor(configuration));
+  }
+
+ private:
+  std::shared_ptr<DirectionWorker> workerFor(const TranslationConfiguration& configuration) {
+    if (!configuration.source()) return nullptr;
+    const std::optional<std::string> source = apertiumLanguage(configuration.source()->code());
+    const std::optional<std::string> target = apertiumLanguage(configuration.target().code());
+    if (!source || !target) return nullptr;
+    const std::optional<std::filesystem::path> mode =
+        findMode(options_.modesDirectory, *source, *target);
+    if (!mode) return nullptr;
+    std::shared_ptr<DirectionWorker>& worker = workers_[*mode];
+    if (!worker) worker = std::make_shared<DirectionWorker>(mainQueue_, *mode, options_);
+    return worker;
+  }
+
+  MainQueue& mainQueue_;
+  const ApertiumOptions options_;
+  std::map<std::filesystem::path, std::shared_ptr<DirectionWorker>> workers_;
+};
+
+}  // namespace
+
+std::unique_ptr<TranslationService> makeApertiumService(MainQueue& mainQueue,
+                                                        ApertiumOptions options) {
+  return std::make_unique<ApertiumService>(mainQueue, std::move(options));
+}
+
+}  // namespace talvori

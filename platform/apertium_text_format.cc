@@ -1,0 +1,163 @@
+#include "platform/apertium_text_format.h"
+
+#include <cstddef>
+
+namespace talvori {
+
+namespace {
+
+// The characters the stream format reserves; the text escapes them with a backslash.
+bool isEscaped(char c) {
+  switch (c) {
+    case '[':
+    case ']':
+    case '\\':
+    case '/':
+    case '@':
+    case '<':
+    case '>':
+    case '^':
+    case '$':
+    case '{':
+    case '}':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
+
+// Length of the well-formed UTF-8 sequence starting at `at`, or 0 when it is malformed.
+std::size_t utf8Length(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length = 0;
+  char32_t value = 0;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    value = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    value = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(at + i) & 0x3F);
+  }
+  const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
+  const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
+  if (overlong || surrogate || value > 0x10FFFF) return 0;
+  return length;
+}
+
+// Length of the sentence-end blank run at `at`: repeated "\n\n" or "\r\n\r\n", longest first.
+std::size_t blankLinesAt(std::string_view text, std::size_t at) {
+  std::size_t end = at;
+  while (true) {
+    const std::string_view rest = text.substr(end);
+    if (rest.starts_with("\n\n")) {
+      end += 2;
+    } else if (rest.starts_with("\r\n\r\n")) {
+      end += 4;
+    } else {
+      return end - at;
+    }
+  }
+}
+
+class Deformatter {
+ public:
+  std::string run(std::string_view text) {
+    out_.reserve(text.size() + text.size() / 4 + 16);
+    std::size_t i = 0;
+    while (i < text.size()) {
+      const char c = text[i];
+      if (const std::size_t blank = blankLinesAt(text, i); blank > 0) {
+        sentenceEnd_ = true;
+        blanks_.append(text.substr(i, blank));
+        i += blank;
+      } else if (isSpace(c)) {
+        blanks_ += c;
+        ++i;
+      } else if (c == '\0') {
+        ++i;
+      } else if (isEscaped(c)) {
+        flush();
+        out_ += '\\';
+        out_ += c;
+        ++i;
+      } else if (const std::size_t length = utf8Length(text, i); length > 0) {
+        flush();
+        out_.append(text.substr(i, length));
+        i += length;
+      } else {
+        flush();
+        out_ += '?';
+        ++i;
+      }
+    }
+    sentenceEnd_ = true;
+    flush();
+    return std::move(out_);
+  }
+
+ private:
+  // Writes the pending sentence-end mark and white space before the next visible character.
+  void flush() {
+    if (sentenceEnd_) {
+      out_ += ".[]";
+      sentenceEnd_ = false;
+    }
+    if (blanks_.size() > 1 || (blanks_.size() == 1 && blanks_[0] != ' ')) {
+      out_ += '[';
+      out_ += blanks_;
+      out_ += ']';
+    } else {
+      out_ += blanks_;
+    }
+    blanks_.clear();
+  }
+
+  std::string out_;
+  std::string blanks_;
+  bool sentenceEnd_ = false;
+};
+
+}  // namespace
+
+std::string deformatText(std::string_view text) { return Deformatter().run(text); }
+
+std::string reformatText(std::string_view stream) {
+  std::string out;
+  out.reserve(stream.size());
+  std::size_t i = 0;
+  while (i < stream.size()) {
+    const std::string_view rest = stream.substr(i);
+    const char c = stream[i];
+    if (rest.starts_with(".[]")) {
+      i += 3;
+    } else if (rest.starts_with("[\\@")) {
+      out += '@';
+      i += 3;
+    } else if (c == '[' || c == ']') {
+      ++i;
+    } else if (c == '\\' && rest.size() > 1 && isEscaped(rest[1])) {
+      out += rest[1];
+      i += 2;
+    } else {
+      out += c;
+      ++i;
+    }
+  }
+  return out;
+}
+
+}  // namespace talvori

@@ -1,0 +1,356 @@
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "platform/apertium_pairs.h"
+#include "platform/apertium_pipeline.h"
+#include "platform/apertium_service.h"
+#include "platform/apertium_text_format.h"
+#include "tests/fakes/manual_main_queue.h"
+
+namespace talvori {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::Optional;
+namespace fs = std::filesystem;
+
+const fs::path kDataDir = APERTIUM_TEST_DATA_DIR;
+const fs::path kModes = "/usr/share/apertium/modes";
+
+struct Process {
+  pid_t pid;
+  char state;
+};
+
+// The live children of this process, from /proc.
+std::vector<Process> children(pid_t parent = ::getpid()) {
+  std::vector<Process> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream file(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), {});
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    fields >> state >> ppid;
+    if (ppid == parent) found.push_back({std::stoi(name), state});
+  }
+  return found;
+}
+
+bool gone(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(file)), {});
+  const std::size_t close = stat.rfind(')');
+  return close == std::string::npos || stat[close + 2] == 'Z';
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), {});
+}
+
+// Runs a shell command with `input` as its standard input; gives its standard output.
+std::string runTool(const std::string& command, const std::string& input) {
+  const fs::path in = fs::temp_directory_path() / ("apertium_test_in_" + std::to_string(getpid()));
+  const fs::path out = fs::path(in).concat(".out");
+  std::ofstream(in, std::ios::binary) << input;
+  EXPECT_EQ(std::system((command + " <" + in.string() + " >" + out.string()).c_str()), 0);
+  std::string result = readFile(out);
+  fs::remove(in);
+  fs::remove(out);
+  return result;
+}
+
+// A modes directory holding the test modes, made from the templates in the data directory.
+class TestModes {
+ public:
+  TestModes() : dir_(fs::temp_directory_path() / ("apertium_modes_" + std::to_string(getpid()))) {
+    fs::create_directories(dir_);
+    write("isl-eng.mode", "stall.mode.in");
+    write("mkd-eng.mode", "echo.mode.in");
+  }
+  ~TestModes() { fs::remove_all(dir_); }
+  const fs::path& dir() const { return dir_; }
+
+ private:
+  void write(const std::string& name, const std::string& source) {
+    std::string text = readFile(kDataDir / source);
+    for (std::size_t at; (at = text.find("@DATA_DIR@")) != std::string::npos;) {
+      text.replace(at, 10, kDataDir.string());
+    }
+    std::ofstream(dir_ / name) << text;
+  }
+  fs::path dir_;
+};
+
+class Translator {
+ public:
+  explicit Translator(ApertiumOptions options = {})
+      : service_(makeApertiumService(queue_, std::move(options))) {}
+
+  std::optional<std::string> translate(const std::string& text, const char* from = "es",
+                                       const char* to = "en",
+                                       std::chrono::milliseconds wait = 20s) {
+    auto session = service_->makeSession(TranslationConfiguration(Language(from), Language(to)));
+    return translate(*session, text, wait);
+  }
+
+  std::optional<std::string> translate(TranslationSession& session, const std::string& text,
+                                       std::chrono::milliseconds wait = 20s) {
+    std::optional<std::optional<std::string>> result;
+    session.translate(text, [&](std::optional<std::string> answer) { result = answer; });
+    EXPECT_FALSE(result.has_value()) << "answered inside the call";
+    EXPECT_TRUE(queue_.runUntil([&] { return result.has_value(); }, wait));
+    return result.value_or(std::nullopt);
+  }
+
+  testing::ManualMainQueue& queue() { return queue_; }
+  TranslationService& service() { return *service_; }
+  void end() { service_.reset(); }
+
+ private:
+  testing::ManualMainQueue queue_;
+  std::unique_ptr<TranslationService> service_;
+};
+
+void expectNoChildrenLeft() {
+  for (const Process& child : children()) ADD_FAILURE() << "child " << child.pid << " left";
+}
+
+TEST(ApertiumPairsTest, MapsCodesAndFindsModes) {
+  EXPECT_EQ(apertiumLanguage("en-US"), "eng");
+  EXPECT_EQ(apertiumLanguage("es"), "spa");
+  EXPECT_EQ(apertiumLanguage("hr"), "hbs");
+  EXPECT_EQ(apertiumLanguage("zh-Hans"), "zho");
+  EXPECT_EQ(apertiumLanguage("ast"), "ast");
+  EXPECT_EQ(apertiumLanguage("xx"), std::nullopt);
+  EXPECT_EQ(apertiumLanguage(""), std::nullopt);
+
+  const fs::path dir = fs::temp_directory_path() / ("apertium_pairs_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  for (const char* name : {"spa-eng_US.mode", "spa-eng.mode", "eu-en.mode", "en-eo-trigram.mode",
+                           "eng-hbs_SR.mode", "eng-hbs_HR.mode", "spa-eng.txt"}) {
+    std::ofstream(dir / name) << "cat\n";
+  }
+  EXPECT_EQ(findMode(dir, "spa", "eng"), dir / "spa-eng.mode");
+  EXPECT_EQ(findMode(dir, "eus", "eng"), dir / "eu-en.mode");
+  EXPECT_EQ(findMode(dir, "eng", "hbs"), dir / "eng-hbs_HR.mode");
+  EXPECT_EQ(findMode(dir, "eng", "epo"), std::nullopt);
+  EXPECT_EQ(findMode(dir, "eng", "spa"), std::nullopt);
+  EXPECT_EQ(findMode(dir / "missing", "spa", "eng"), std::nullopt);
+  fs::remove_all(dir);
+}
+
+TEST(ApertiumPipelineTest, ParsesModeCommandsWithoutAShell) {
+  const auto programs = parseModeCommand(
+      "lt-proc -z '/a b/x.bin' | apertium-tagger -g $2 \"q\\\"t\" | lt-proc $1 g\\ h 2>/dev/null\n",
+      "-n");
+  ASSERT_TRUE(programs.has_value());
+  EXPECT_EQ(*programs, (ProgramList{{"lt-proc", "-z", "/a b/x.bin"},
+                                    {"apertium-tagger", "-g", "q\"t"},
+                                    {"lt-proc", "-n", "g h"}}));
+  for (const char* bad : {"a; rm -rf x", "a $(x)", "a `x`", "a > f", "a |", "| a", "a && b",
+                          "a 'open", "a $HOME", "a *.bin", ""}) {
+    EXPECT_EQ(parseModeCommand(bad, "-n"), std::nullopt) << bad;
+  }
+}
+
+TEST(ApertiumTextFormatTest, MatchesTheEngineFormatTools) {
+  const std::vector<std::string> texts = {
+      "Hola mundo.",
+      "^$[]{}<>/\\@*# y más",
+      "Uno.\n\nDos  tres\tcuatro\r\n\r\ncinco\n\n\n\nseis\n",
+      "\n\n\nlínea  \n",
+      "@ inicio [x] \\n",
+      "",
+      " ",
+  };
+  for (const std::string& text : texts) {
+    EXPECT_EQ(deformatText(text), runTool("apertium-destxt", text)) << text;
+    EXPECT_EQ(reformatText(deformatText(text)), text) << text;
+  }
+  EXPECT_EQ(deformatText(std::string("a\0b", 3)), "ab.[]");
+  for (const std::string stream :
+       {"a\\*b\\#c\\^d\\xe.[]f[\\@g]h..[][\n]", "[x]\\[\\]\\\\\\/\\@\\<\\>\\$\\{\\}", "tail\\"}) {
+    EXPECT_EQ(reformatText(stream), runTool("apertium-retxt", stream)) << stream;
+  }
+}
+
+TEST(ApertiumServiceTest, TranslatesSpanishLikeTheApertiumCommand) {
+  Translator translator;
+  EXPECT_THAT(translator.translate("Hola mundo."), Optional(std::string("Hello World.")));
+  const std::vector<std::string> texts = {
+      "El gato ^negro$ [no] {come} <pan> / \\ @ * # hoy.",
+      "Primera línea.\nSegunda línea.\n\nOtro párrafo  con\tespacios.\n",
+      "Xyzzyq palabrasinventadas aquí.",
+  };
+  for (const std::string& text : texts) {
+    const auto translated = translator.translate(text);
+    ASSERT_TRUE(translated.has_value()) << text;
+    EXPECT_EQ(*translated, runTool("apertium -u spa-eng", text)) << text;
+  }
+  EXPECT_THAT(translator.translate(texts[0]),
+              Optional(HasSubstr("^cat$ [no] {eats} <bread> / \\ @ * # today.")));
+  EXPECT_THAT(translator.translate(texts[2]), Optional(::testing::Not(HasSubstr("*"))));
+  // A NUL inside the text neither breaks the frame nor desynchronises the next one.
+  EXPECT_THAT(translator.translate(std::string("Hola\0 mundo.", 12)), Optional(HasSubstr("Hello")));
+  EXPECT_THAT(translator.translate("Adiós."), Optional(std::string("Goodbye.")));
+
+  std::string longText;
+  while (longText.size() < 10000) {
+    longText += "El perro de mi vecina corre por el parque cada mañana. ";
+    if (longText.size() % 7 == 0) longText += "\n";
+  }
+  longText.resize(10000);
+  const auto translated = translator.translate(longText);
+  ASSERT_TRUE(translated.has_value());
+  EXPECT_EQ(*translated, runTool("apertium -u spa-eng", longText));
+  translator.end();
+  expectNoChildrenLeft();
+}
+
+TEST(ApertiumServiceTest, SharesOneWarmPipelineAndRecyclesIt) {
+  ApertiumOptions options;
+  options.recycleAfter = 2;
+  Translator translator(options);
+  ASSERT_TRUE(translator.translate("Uno.").has_value());
+  const std::vector<Process> first = children();
+  ASSERT_FALSE(first.empty());
+  ASSERT_TRUE(translator.translate("Dos.").has_value());  // another session, same pipeline
+  std::vector<Process> second = children();
+  EXPECT_EQ(second.size(), first.size());
+  EXPECT_EQ(second.front().pid, first.front().pid);
+  ASSERT_TRUE(translator.translate("Tres.").has_value());  // the third starts a fresh one
+  for (const Process& old : first) EXPECT_TRUE(gone(old.pid));
+  translator.end();
+  expectNoChildrenLeft();
+}
+
+TEST(ApertiumServiceTest, KilledPipelineFailsTheRequestAndTheNextSucceeds) {
+  Translator translator;
+  ASSERT_TRUE(translator.translate("Hola.").has_value());
+  const std::vector<Process> pipeline = children();
+  ASSERT_GT(pipeline.size(), 3u);
+  // Freeze the pipeline so that the request is surely inside it when a program dies.
+  for (const Process& p : pipeline) ::kill(p.pid, SIGSTOP);
+  auto session =
+      translator.service().makeSession(TranslationConfiguration(Language("es"), Language("en")));
+  std::optional<std::optional<std::string>> result;
+  session->translate("El perro corre.", [&](std::optional<std::string> r) { result = r; });
+  std::this_thread::sleep_for(100ms);
+  ::kill(pipeline[pipeline.size() / 2].pid, SIGKILL);
+  for (const Process& p : pipeline) ::kill(p.pid, SIGCONT);
+  ASSERT_TRUE(translator.queue().runUntil([&] { return result.has_value(); }, 10s));
+  EXPECT_EQ(*result, std::nullopt);
+  EXPECT_THAT(translator.translate("Hola."), Optional(std::string("Hello.")));
+  for (const Process& p : children()) EXPECT_NE(p.state, 'Z');
+  translator.end();
+  expectNoChildrenLeft();
+}
+
+TEST(ApertiumServiceTest, FaultyPipelinesFailAndAreReplaced) {
+  TestModes modes;
+  ApertiumOptions options;
+  options.modesDirectory = modes.dir();
+  options.timeout = 400ms;
+  options.timeoutPerThousandCharacters = 0ms;
+  Translator translator(options);
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(translator.translate("stalls", "is", "en"), std::nullopt);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 400ms);
+  EXPECT_LT(took, 3s);
+
+  EXPECT_THAT(translator.translate("a [b] ^c$", "mk", "en"), Optional(std::string("a [b] ^c$")));
+  EXPECT_EQ(translator.translate("CRASH", "mk", "en"), std::nullopt);
+  EXPECT_THAT(translator.translate("after crash", "mk", "en"),
+              Optional(std::string("after crash")));
+  EXPECT_EQ(translator.translate("GARBAGE", "mk", "en"), std::nullopt);
+  EXPECT_THAT(translator.translate("after garbage", "mk", "en"),
+              Optional(std::string("after garbage")));
+  for (const Process& p : children()) EXPECT_NE(p.state, 'Z');
+  translator.end();
+  expectNoChildrenLeft();
+}
+
+TEST(ApertiumServiceTest, AnswersAvailabilityLaterAndFailsWhatItCannotTranslate) {
+  Translator translator;
+  auto availability = translator.service().makeAvailability();
+  std::vector<AvailabilityStatus> statuses;
+  const std::vector<std::pair<const char*, const char*>> pairs = {
+      {"es", "en-US"},   {"en", "es"},      {"en", "ca"}, {"is", "en"},
+      {"zh-Hans", "en"}, {"en", "zh-Hans"}, {"es", "fr"}};
+  for (const auto& [from, to] : pairs) {
+    availability->statusFrom(Language(from), Language(to),
+                             [&](AvailabilityStatus status) { statuses.push_back(status); });
+  }
+  std::optional<std::optional<AvailabilityStatus>> forText;
+  availability->statusFor("Hola", Language("en"), [&](auto status) { forText = status; });
+  EXPECT_TRUE(statuses.empty());
+  translator.queue().runAll();
+  using enum AvailabilityStatus;
+  EXPECT_EQ(statuses, (std::vector{installed, installed, supported, supported, unsupported,
+                                   unsupported, unsupported}));
+  EXPECT_THAT(forText, Optional(std::optional<AvailabilityStatus>()));
+
+  EXPECT_EQ(translator.translate("Hello", "en", "ca"), std::nullopt);
+  auto noSource =
+      translator.service().makeSession(TranslationConfiguration(std::nullopt, Language("en")));
+  EXPECT_EQ(translator.translate(*noSource, "Hola"), std::nullopt);
+}
+
+TEST(ApertiumServiceTest, PipelinesEndWhenTheProcessExitsWithoutDestructors) {
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t agent = ::fork();
+  ASSERT_GE(agent, 0);
+  if (agent == 0) {
+    ::close(report[0]);
+    Translator translator;
+    const bool ok = translator.translate("Hola.").has_value();
+    std::string pids;
+    for (const Process& p : children()) pids += std::to_string(p.pid) + " ";
+    if (ok) [[maybe_unused]]
+      auto n = ::write(report[1], pids.data(), pids.size());
+    std::_Exit(0);
+  }
+  ::close(report[1]);
+  std::string pids;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) pids.append(buffer, n);
+  ::close(report[0]);
+  ::waitpid(agent, nullptr, 0);
+  std::istringstream list(pids);
+  std::vector<pid_t> pipeline{std::istream_iterator<pid_t>(list), {}};
+  ASSERT_GT(pipeline.size(), 3u);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  for (pid_t pid : pipeline) {
+    while (!gone(pid) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(gone(pid)) << pid;
+  }
+}
+
+}  // namespace
+}  // namespace talvori
