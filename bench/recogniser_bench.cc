@@ -150,6 +150,13 @@ void registerBenchmarks() {
         ("Short100Bytes/" + label).c_str(),
         [text = text](benchmark::State& state) { runRecogniser(state, text); });
   }
+  // The largest texts that CLD2 reads whole.
+  for (const char* label : {"en", "es", "de", "fr"}) {
+    std::string text = longText(label, 32 * 1024);
+    text.resize(text.rfind(' ', 32 * 1024));
+    benchmark::RegisterBenchmark((std::string("Long32KiB/") + label).c_str(),
+                                 [text](benchmark::State& state) { runRecogniser(state, text); });
+  }
   for (const char* label : {"en", "es", "de", "fr", "zh-Hans", "zh-Hant", "ja"}) {
     const std::string text = longText(label, 1 << 20);
     benchmark::RegisterBenchmark((std::string("Long1MiB/") + label).c_str(),

@@ -71,6 +71,29 @@ TEST(RecogniserTest, MixedScriptsGoToTheScriptWithMostLetters) {
   });
 }
 
+// Long texts are judged on windows spread over the whole text, so the language holding most of
+// it wins wherever it stands.
+TEST(RecogniserTest, LongTextsGoToTheLanguageWithMostOfTheText) {
+  const std::string german =
+      "Die Datei wird beim Start des Dienstes gelesen und kann jederzeit geändert werden. ";
+  const std::string english =
+      "The file is read when the service starts and may be changed at any time afterwards. ";
+  auto repeat = [](const std::string& piece, size_t bytes) {
+    std::string text;
+    while (text.size() < bytes) text += piece;
+    return text;
+  };
+  EXPECT_EQ(recognise(repeat(english, 30000) + repeat(german, 70000)), "de");
+  EXPECT_EQ(recognise(repeat(german, 30000) + repeat(english, 70000)), "en");
+  EXPECT_EQ(recognise(repeat(english, 20000) + repeat(german, 60000) + repeat(english, 20000)),
+            "de");
+  // Invalid bytes throughout a long text do not stop the detector.
+  EXPECT_EQ(recognise(repeat(german + "\xff\x01", 200000)), "de");
+  // Script counts cover the whole text, not only the windows.
+  EXPECT_EQ(recognise(repeat("这个文件在服务启动时读取。", 200000) + repeat(english, 1000)),
+            "zh-Hans");
+}
+
 TEST(RecogniserTest, TextWithoutLettersGivesNone) {
   expectAll({
       {"", std::nullopt},
