@@ -1,0 +1,27 @@
+// HelperPanel: the agent's one window, a small tool panel that never takes focus.
+#pragma once
+
+#include <QWidget>
+
+#include "queue/panel.h"
+
+namespace talvori {
+
+// A 416 x 236 titled tool window without close, minimise or resize controls and without a
+// taskbar entry; it is shown without activation and never accepts focus. It hosts one content
+// view, centred. Transparency and ordering front are what the queue changes. Main thread only.
+class HelperPanel final : public QWidget, public Panel {
+ public:
+  HelperPanel();
+
+  // Makes `view` the panel's content, centred; the panel takes ownership.
+  void setContentView(QWidget* view);
+
+  // Moves the panel to the centre of the primary screen's available area.
+  void center();
+
+  void setAlphaValue(double alpha) override;
+  void orderFrontRegardless() override;
+};
+
+}  // namespace talvori

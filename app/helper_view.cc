@@ -1,0 +1,76 @@
+#include "app/helper_view.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+#include "queue/main_queue.h"
+#include "queue/model.h"
+
+namespace talvori {
+
+namespace {
+
+constexpr int kWidth = 360;
+constexpr int kHeight = 180;
+constexpr int kPadding = 28;
+constexpr int kSpacing = 16;
+
+// Text styles derived from the application font: a large title twice its size, a bold headline.
+QFont largeTitleFont(const QFont& base) {
+  QFont font(base);
+  font.setPointSizeF(base.pointSizeF() * 2.0);
+  return font;
+}
+
+QFont headlineFont(const QFont& base) {
+  QFont font(base);
+  font.setBold(true);
+  return font;
+}
+
+}  // namespace
+
+HelperView::HelperView(Model& model, TranslationService& service, MainQueue& mainQueue,
+                       QWidget* parent)
+    : QWidget(parent), model_(model), hook_(model, service, mainQueue) {
+  setFixedSize(kWidth, kHeight);
+  auto* stack = new QVBoxLayout(this);
+  stack->setSpacing(kSpacing);
+  stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+  stack->setAlignment(Qt::AlignCenter);
+
+  auto* icon = new QLabel(this);
+  const int iconSize = QFontMetrics(largeTitleFont(font())).height();
+  icon->setPixmap(QPixmap(":/character.bubble.fill.png")
+                      .scaled(iconSize, iconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  icon->setAlignment(Qt::AlignCenter);
+
+  auto* headline = new QLabel(QString::fromUtf8("Orvine · Zentrel 翻译"), this);
+  headline->setFont(headlineFont(font()));
+  headline->setAlignment(Qt::AlignCenter);
+
+  status_ = new QLabel(this);
+  status_->setAlignment(Qt::AlignCenter);
+  status_->setWordWrap(true);
+
+  auto* progress = new QProgressBar(this);
+  progress->setRange(0, 0);
+  progress->setTextVisible(false);
+
+  stack->addWidget(icon, 0, Qt::AlignHCenter);
+  stack->addWidget(headline, 0, Qt::AlignHCenter);
+  stack->addWidget(status_);
+  stack->addWidget(progress);
+
+  render();
+  // The notification comes before the change is stored: read the model again in a later job.
+  model_.onWillChange([this, &mainQueue] { mainQueue.post([this] { render(); }); });
+}
+
+void HelperView::render() { status_->setText(QString::fromStdString(model_.status())); }
+
+}  // namespace talvori

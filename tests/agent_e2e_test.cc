@@ -1,0 +1,121 @@
+// The agent binary end to end, headless, against the real recogniser and translation engine.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/agent_process.h"
+
+namespace talvori {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AgentProcess;
+
+const std::string kInvalid = "文字为空、过长或语言设置无效。";
+const std::string kFull = "翻译队列已满，请稍后重试。";
+const std::string kUnsupported = "系统不支持这组语言，或无法识别这段文字。";
+
+std::unique_ptr<AgentProcess> startAgent() {
+  return std::make_unique<AgentProcess>(std::string(TALVORI_BINARY_DIR) + "/talvori",
+                                        std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
+}
+
+std::string request(const std::string& id, const std::string& text, const std::string& target) {
+  return R"({"id":")" + id + R"(","text":")" + text + R"(","target":")" + target + "\"}\n";
+}
+
+// What the engine's own command line gives for `text`, Spanish to English, unknown words
+// unmarked.
+std::string engineTranslation(const std::string& text) {
+  const std::string command = "printf '%s' '" + text + "' | apertium -u spa-eng";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  std::string out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) out.append(buffer, n);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+TEST(Agent, TranslatesSpanishAndRefusesUnsupportedPairs) {
+  auto agent = startAgent();
+  const std::string spanish = "El perro come la manzana en la casa.";
+  agent->write(request("es", spanish, "en"));
+  agent->write(request("zh", "This English sentence has no Chinese engine.", "zh-Hans"));
+  agent->write("not a request\n\n{\"id\":5,\"text\":\"x\",\"target\":\"en\"}\n");
+  agent->write(R"({"id":"crlf","text":"Good morning to all of you, friends.","target":"en"})"
+               "\r\n");
+  auto lines = agent->readLines(3, 30s);
+  ASSERT_EQ(lines.size(), 3u) << agent->output();
+  EXPECT_EQ(lines[0], "{\"id\":\"es\",\"text\":\"" + engineTranslation(spanish) + "\"}");
+  EXPECT_EQ(lines[1], "{\"id\":\"zh\",\"error\":\"" + kUnsupported + "\"}");
+  EXPECT_EQ(lines[2], "{\"id\":\"crlf\",\"text\":\"Good morning to all of you, friends.\"}");
+
+  // A last line without a line feed is still a request; answered at once, it is answered before
+  // the agent ends.
+  agent->write(R"({"id":"last","text":"The last line has no line feed.","target":"en"})");
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(10s), 0);
+  lines = agent->readLines(4, 1s);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[3], "{\"id\":\"last\",\"text\":\"The last line has no line feed.\"}");
+  EXPECT_EQ(agent->errors(), "");
+}
+
+// A long translation keeps the queue busy while 40 more requests arrive: 32 wait, the rest are
+// turned away at once, and the waiting ones are answered in order afterwards.
+TEST(Agent, RefusesRequestsBeyondTheQueue) {
+  auto agent = startAgent();
+  std::string longSpanish;
+  while (longSpanish.size() < 9000) longSpanish += "El gato duerme en la silla de la cocina. ";
+  std::string burst = request("long", longSpanish, "en");
+  for (int i = 0; i < 40; ++i) {
+    burst += request(std::to_string(i), "Plain English words for the shortcut path.", "en");
+  }
+  burst += request("invalid", "Plain English words.", "EN");
+  agent->write(burst);
+  const auto lines = agent->readLines(42, 60s);
+  ASSERT_EQ(lines.size(), 42u) << agent->output();
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(lines[i], "{\"id\":\"" + std::to_string(32 + i) + "\",\"error\":\"" + kFull + "\"}");
+  }
+  EXPECT_EQ(lines[8], "{\"id\":\"invalid\",\"error\":\"" + kInvalid + "\"}");
+  EXPECT_TRUE(lines[9].starts_with("{\"id\":\"long\",\"text\":\"The cat")) << lines[9];
+  for (int i = 0; i < 32; ++i) {
+    EXPECT_EQ(lines[10 + i], "{\"id\":\"" + std::to_string(i) +
+                                 "\",\"text\":\"Plain English words for the shortcut path.\"}");
+  }
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(10s), 0);
+  EXPECT_EQ(agent->errors(), "");
+}
+
+TEST(Agent, EndsAtOnceWhenInputEnds) {
+  auto agent = startAgent();
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(10s), 0);
+  EXPECT_EQ(agent->output(), "");
+  EXPECT_EQ(agent->errors(), "");
+}
+
+// Requests still waiting or translating when input ends get no reply, and nothing waits for the
+// engine.
+TEST(Agent, EndsPromptlyWithRequestsWaiting) {
+  auto agent = startAgent();
+  std::string longSpanish;
+  while (longSpanish.size() < 9000) longSpanish += "La casa tiene una puerta roja y dos ventanas. ";
+  agent->write(request("long", longSpanish, "en"));
+  for (int i = 0; i < 5; ++i) agent->write(request(std::to_string(i), "Plain English here.", "en"));
+  agent->closeInput();
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(agent->wait(10s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  EXPECT_EQ(agent->output(), "");
+  EXPECT_EQ(agent->errors(), "");
+}
+
+}  // namespace
+}  // namespace talvori

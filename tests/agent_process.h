@@ -1,0 +1,55 @@
+// Runs the agent binary as a host would: requests on its standard input, replies read from its
+// standard output, its standard error collected.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talvori::testing {
+
+class AgentProcess {
+ public:
+  // Starts `binary` with the given extra environment entries ("NAME=value").
+  explicit AgentProcess(const std::string& binary, std::vector<std::string> environment = {});
+  ~AgentProcess();
+  AgentProcess(const AgentProcess&) = delete;
+  AgentProcess& operator=(const AgentProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Writes bytes to the agent's standard input; false when the agent no longer reads.
+  bool write(const std::string& bytes);
+  void closeInput();
+
+  // Reads reply lines until `count` have arrived in all or `timeout` passes; gives all lines
+  // read so far, without their line feeds.
+  std::vector<std::string> readLines(std::size_t count, std::chrono::milliseconds timeout);
+
+  // Waits for the agent to end; gives its exit status, or none when it did not end in time or
+  // was ended by a signal.
+  std::optional<int> wait(std::chrono::milliseconds timeout);
+
+  // Everything written to standard output and standard error so far (after wait).
+  const std::string& output() const { return output_; }
+  const std::string& errors() const { return errors_; }
+
+ private:
+  void pump(int timeoutMs);
+
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int stdout_ = -1;
+  int stderr_ = -1;
+  std::string output_;
+  std::string errors_;
+  std::size_t lineStart_ = 0;
+  std::vector<std::string> lines_;
+  bool reaped_ = false;
+  int status_ = 0;
+};
+
+}  // namespace talvori::testing
