@@ -308,7 +308,7 @@ std::optional<std::string> recognise(std::string_view text) {
   const int kana = letters[USCRIPT_HIRAGANA] + letters[USCRIPT_KATAKANA];
   const int hangul = letters[USCRIPT_HANGUL];
   const int bopomofo = letters[USCRIPT_BOPOMOFO];
-  const int eastAsian = (han + kana + hangul + bopomofo) * kEastAsianWeight;
+  const int64_t eastAsian = int64_t{han + kana + hangul + bopomofo} * kEastAsianWeight;
   int strongest = USCRIPT_INVALID_CODE;
   int strongestLetters = 0;
   for (int script = 0; script < USCRIPT_CODE_LIMIT; ++script) {
