@@ -1,0 +1,102 @@
+// The helper panel and its view, rendered on Qt's offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QColor>
+#include <QImage>
+#include <QLabel>
+#include <QProgressBar>
+#include <QSet>
+#include <cstdlib>
+
+#include "app/helper_panel.h"
+#include "app/helper_view.h"
+#include "queue/model.h"
+#include "tests/fakes/fake_recogniser.h"
+#include "tests/fakes/fake_translation_service.h"
+#include "tests/fakes/manual_main_queue.h"
+#include "tests/output_capture.h"
+
+namespace talvori {
+namespace {
+
+class PanelTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "panel_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication application(argc, argv);
+  }
+
+  PanelTest() {
+    view = new HelperView(model, service, queue);
+    panel.setContentView(view);
+    model.window = &panel;
+  }
+
+  testing::ManualMainQueue queue;
+  testing::FakeRecogniser recogniser;
+  testing::FakeTranslationService service{queue};
+  testing::OutputCapture out;
+  Model model{{recogniser.factory(), service, queue, out.fd()}};
+  HelperPanel panel;
+  HelperView* view;
+};
+
+TEST_F(PanelTest, ShowsTheStatusAndAnIndeterminateProgressBar) {
+  EXPECT_EQ(panel.windowTitle().toStdString(), "本地翻译语言包");
+  EXPECT_EQ(panel.size(), QSize(416, 236));
+  EXPECT_EQ(view->size(), QSize(360, 180));
+  EXPECT_TRUE(panel.windowFlags().testFlag(Qt::Tool));
+  EXPECT_TRUE(panel.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+  EXPECT_FALSE(panel.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+  bool statusShown = false;
+  for (auto* label : view->findChildren<QLabel*>()) {
+    if (label->text().toStdString() == kInitialStatus) {
+      statusShown = true;
+      EXPECT_TRUE(label->wordWrap());
+    }
+  }
+  EXPECT_TRUE(statusShown);
+  auto* progress = view->findChild<QProgressBar*>();
+  ASSERT_NE(progress, nullptr);
+  EXPECT_EQ(progress->maximum(), 0) << "indeterminate";
+}
+
+// Each published configuration reaches the view's hook once, which hands a session to perform.
+TEST_F(PanelTest, HandsOneSessionToTheQueuePerPublishedConfiguration) {
+  recogniser.set("hola", "es");
+  model.enqueue(Request{"1", "hola", "en"});
+  queue.runAll();
+  service.answerStatus(AvailabilityStatus::supported);
+  queue.runAll();
+  EXPECT_EQ(panel.windowOpacity(), 1.0);
+  EXPECT_TRUE(panel.isVisible());
+  EXPECT_EQ(service.sessionsMade, 1);
+  service.answerTranslation("hello");
+  queue.runAll();
+  EXPECT_EQ(out.take(), "{\"id\":\"1\",\"text\":\"hello\"}\n");
+  EXPECT_EQ(panel.windowOpacity(), 0.0);
+  EXPECT_EQ(service.sessionsMade, 1);
+}
+
+// The opaque panel renders to a picture of its size that is not blank; the picture is kept in
+// the build directory for the documentation.
+TEST_F(PanelTest, RendersWhenOpaque) {
+  panel.setAlphaValue(1.0);
+  panel.orderFrontRegardless();
+  QApplication::processEvents();
+  const QImage image = panel.grab().toImage();
+  EXPECT_EQ(image.size(), QSize(416, 236));
+  QSet<QRgb> colours;
+  for (int y = 0; y < image.height(); y += 2) {
+    for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
+  }
+  EXPECT_GT(colours.size(), 20) << "icon, text and progress bar drawn";
+  image.save(QString(TALVORI_BINARY_DIR) + "/panel.png");
+}
+
+}  // namespace
+}  // namespace talvori
