@@ -397,14 +397,21 @@ void ApertiumPipeline::stop() {
   children_.clear();
 }
 
-ApertiumPipeline::Answer ApertiumPipeline::exchange(std::string_view frame, Deadline deadline,
-                                                    int cancelFd, std::size_t maximumAnswer) {
-  std::string pending(frame);
-  pending += '\0';
+ApertiumPipeline::Answers ApertiumPipeline::exchange(const std::vector<std::string>& frames,
+                                                     Deadline deadline, int cancelFd,
+                                                     std::size_t maximumAnswer) {
+  std::string pending;
+  for (const std::string& frame : frames) {
+    pending += frame;
+    pending += '\0';
+  }
   std::size_t written = 0;
-  std::string answer;
-  const auto fail = [](Failure failure) { return Answer{std::nullopt, failure}; };
-  while (true) {
+  std::size_t framesWritten = 0;  // whole frames, NUL included, sent so far
+  std::size_t nextFrameEnd = frames.empty() ? 0 : frames.front().size() + 1;
+  std::vector<std::string> answers(frames.empty() ? 0 : 1);
+  std::size_t received = 0;
+  const auto fail = [](Failure failure) { return Answers{std::nullopt, failure}; };
+  while (received < frames.size()) {
     if (std::chrono::steady_clock::now() >= deadline) return fail(Failure::timedOut);
     pollfd pollers[3] = {{output_, POLLIN, 0}, {input_, 0, 0}, {cancelFd, POLLIN, 0}};
     if (written < pending.size()) pollers[1].events = POLLOUT;
@@ -417,33 +424,44 @@ ApertiumPipeline::Answer ApertiumPipeline::exchange(std::string_view frame, Dead
       const ssize_t n = ::write(input_, pending.data() + written, pending.size() - written);
       if (n > 0) {
         written += static_cast<std::size_t>(n);
+        while (framesWritten < frames.size() && written >= nextFrameEnd) {
+          ++framesWritten;
+          if (framesWritten < frames.size()) nextFrameEnd += frames[framesWritten].size() + 1;
+        }
       } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
         discardBrokenPipeSignal();
         return fail(Failure::exited);
       }
     }
-    if (pollers[0].revents != 0) {
-      char buffer[65536];
-      const ssize_t n = ::read(output_, buffer, sizeof buffer);
-      if (n == 0) return fail(Failure::exited);
-      if (n < 0) {
-        if (errno == EAGAIN || errno == EINTR) continue;
-        return fail(Failure::exited);
+    if (pollers[0].revents == 0) continue;
+    char buffer[65536];
+    const ssize_t n = ::read(output_, buffer, sizeof buffer);
+    if (n == 0) return fail(Failure::exited);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return fail(Failure::exited);
+    }
+    std::size_t total = 0;
+    for (const std::string& answer : answers) total += answer.size();
+    if (total + static_cast<std::size_t>(n) > maximumAnswer) return fail(Failure::malformed);
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buffer[i] != '\0') {
+        answers.back() += buffer[i];
+        continue;
       }
-      const std::size_t before = answer.size();
-      answer.append(buffer, static_cast<std::size_t>(n));
-      const std::size_t end = answer.find('\0', before);
-      if (end != std::string::npos) {
-        // The answer's NUL can only follow ours, and nothing may follow it.
-        if (written < pending.size() || end + 1 != answer.size()) {
-          return fail(Failure::malformed);
-        }
-        answer.pop_back();
-        return Answer{std::move(answer), Failure::exited};
+      // An answer's NUL can only follow its frame's, and nothing may follow the last answer.
+      if (received >= framesWritten || received + 1 > frames.size()) {
+        return fail(Failure::malformed);
       }
-      if (answer.size() > maximumAnswer) return fail(Failure::malformed);
+      ++received;
+      if (received == frames.size()) {
+        if (i + 1 != n) return fail(Failure::malformed);
+        break;
+      }
+      answers.emplace_back();
     }
   }
+  return Answers{std::move(answers), Failure::exited};
 }
 
 }  // namespace talvori

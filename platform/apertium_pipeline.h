@@ -59,20 +59,19 @@ class ApertiumPipeline {
   ApertiumPipeline(const ApertiumPipeline&) = delete;
   ApertiumPipeline& operator=(const ApertiumPipeline&) = delete;
 
-  // Writes `frame` (which must hold no NUL) and a NUL, and reads the answer up to the NUL that
-  // ends it, writing and reading at once so that neither side can fill a pipe and stall. Gives the
-  // answer without its NUL. Fails when the output ends (a program exited), `deadline` passes,
-  // `cancelFd` becomes readable, or the answer runs past `maximumAnswer` bytes or is followed by
-  // unrequested output. After any failure the pipeline must not be used again.
-  struct Answer {
-    std::optional<std::string> text;
+  // Writes each of `frames` (which must hold no NUL) followed by a NUL, back to back, and reads
+  // one NUL-ended answer per frame, writing and reading at once so that neither side can fill a
+  // pipe and stall, and so that the programs work on several frames at the same time. Gives the
+  // answers without their NULs. Fails when the output ends (a program exited), `deadline`
+  // passes, `cancelFd` becomes readable, or the answers run past `maximumAnswer` bytes, come
+  // before their frames were written or are followed by unrequested output. After any failure the
+  // pipeline must not be used again.
+  struct Answers {
+    std::optional<std::vector<std::string>> texts;
     Failure failure = Failure::exited;
   };
-  Answer exchange(std::string_view frame, Deadline deadline, int cancelFd,
-                  std::size_t maximumAnswer);
-
-  // The process group of the programs (for tests).
-  pid_t processGroup() const { return group_; }
+  Answers exchange(const std::vector<std::string>& frames, Deadline deadline, int cancelFd,
+                   std::size_t maximumAnswer);
 
  private:
   ApertiumPipeline() = default;

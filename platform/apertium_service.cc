@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/apertium_pairs.h"
 #include "platform/apertium_pipeline.h"
@@ -22,6 +23,9 @@ namespace talvori {
 namespace {
 
 using TranslateCallback = TranslationSession::TranslateCallback;
+
+// Texts longer than about this many bytes go through the pipeline in several frames.
+constexpr std::size_t kFramePieceSize = 256;
 
 void postResult(MainQueue& mainQueue, TranslateCallback done, std::optional<std::string> result) {
   mainQueue.post(
@@ -126,23 +130,37 @@ class DirectionWorker {
       served_ = 0;
     }
     ++served_;
-    // Superblanks around the text carry this request's number through the pipeline: text can
-    // never forge one (its brackets are escaped), so an answer that lacks either is not this
-    // request's whole answer.
-    const std::string number = std::to_string(++frames_);
-    const std::string opening = "[tvs" + number + "]";
-    const std::string closing = "[tve" + number + "]";
-    const std::string frame = opening + deformatText(text) + closing;
-    ApertiumPipeline::Answer answer =
-        pipeline_->exchange(frame, deadline, cancel_, frame.size() * 64 + (1 << 20));
-    if (!answer.text || !answer.text->starts_with(opening) || !answer.text->ends_with(closing)) {
+    // A long text goes as several frames, cut at sentence ends, so that the pipeline's programs
+    // work on different parts at once instead of each waiting for the whole text.
+    // Superblanks around each frame carry its number through the pipeline: text can never forge
+    // one (its brackets are escaped), so an answer that lacks either is not that frame's whole
+    // answer.
+    const std::string stream = deformatText(text);
+    std::vector<std::string> frames;
+    std::vector<std::pair<std::string, std::string>> markers;
+    for (std::string_view piece : splitStream(stream, kFramePieceSize)) {
+      const std::string number = std::to_string(++frames_);
+      markers.emplace_back("[tvs" + number + "]", "[tve" + number + "]");
+      frames.push_back(markers.back().first + std::string(piece) + markers.back().second);
+    }
+    ApertiumPipeline::Answers answers =
+        pipeline_->exchange(frames, deadline, cancel_, stream.size() * 64 + (1 << 20));
+    std::string translated;
+    for (std::size_t i = 0; answers.texts && i < frames.size(); ++i) {
+      const std::string& answer = (*answers.texts)[i];
+      const auto& [opening, closing] = markers[i];
+      if (!answer.starts_with(opening) || !answer.ends_with(closing) ||
+          answer.size() < opening.size() + closing.size()) {
+        answers.texts.reset();
+        break;
+      }
+      translated.append(answer, opening.size(), answer.size() - opening.size() - closing.size());
+    }
+    if (!answers.texts) {
       pipeline_.reset();  // the next translation starts a fresh one
       return std::nullopt;
     }
-    const std::string_view stream =
-        std::string_view(*answer.text)
-            .substr(opening.size(), answer.text->size() - opening.size() - closing.size());
-    return reformatText(stream);
+    return reformatText(translated);
   }
 
   MainQueue& mainQueue_;

@@ -131,7 +131,63 @@ class Deformatter {
   bool sentenceEnd_ = false;
 };
 
+// The end of the superblank starting at `at` (just past its "]"), or the stream's end.
+std::size_t superblankEnd(std::string_view stream, std::size_t at) {
+  for (std::size_t i = at + 1; i < stream.size(); ++i) {
+    if (stream[i] == '\\') {
+      ++i;
+    } else if (stream[i] == ']') {
+      return i + 1;
+    }
+  }
+  return stream.size();
+}
+
+// Whether a piece may start with the byte at `at`: an ASCII capital or any non-ASCII character
+// (accented capitals, "¿", "¡").
+bool startsSentence(std::string_view stream, std::size_t at) {
+  if (at >= stream.size()) return false;
+  const auto c = static_cast<unsigned char>(stream[at]);
+  return (c >= 'A' && c <= 'Z') || c >= 0xC2;
+}
+
 }  // namespace
+
+std::vector<std::string_view> splitStream(std::string_view stream, std::size_t pieceSize) {
+  std::vector<std::string_view> pieces;
+  std::size_t start = 0;
+  std::size_t i = 0;
+  while (i < stream.size()) {
+    const char c = stream[i];
+    if (c == '\\') {
+      i += 2;
+    } else if (c == '[') {
+      i = superblankEnd(stream, i);
+    } else if (c == '.' || c == '!' || c == '?') {
+      std::size_t j = i + 1;
+      while (j < stream.size()) {
+        if (stream[j] == ' ') {
+          ++j;
+        } else if (stream.substr(j).starts_with(".[]")) {
+          j += 3;
+        } else if (stream[j] == '[') {
+          j = superblankEnd(stream, j);
+        } else {
+          break;
+        }
+      }
+      if (j > i + 1 && j - start >= pieceSize && startsSentence(stream, j)) {
+        pieces.push_back(stream.substr(start, j - start));
+        start = j;
+      }
+      i = j;
+    } else {
+      ++i;
+    }
+  }
+  if (start < stream.size() || pieces.empty()) pieces.push_back(stream.substr(start));
+  return pieces;
+}
 
 std::string deformatText(std::string_view text) { return Deformatter().run(text); }
 

@@ -189,6 +189,11 @@ TEST(ApertiumTextFormatTest, MatchesTheEngineFormatTools) {
     EXPECT_EQ(reformatText(deformatText(text)), text) << text;
   }
   EXPECT_EQ(deformatText(std::string("a\0b", 3)), "ab.[]");
+  const std::string stream = deformatText("Uno dos. Tres p. ej. cuatro!\n\nCinco [x]. ¿Seis?");
+  const std::vector<std::string_view> pieces = splitStream(stream, 5);
+  EXPECT_EQ(pieces, (std::vector<std::string_view>{"Uno dos. ", "Tres p. ej. cuatro!.[][\n\n]",
+                                                   "Cinco \\[x\\]. ", "¿Seis?.[]"}));
+  EXPECT_EQ(splitStream(stream, 1000), std::vector<std::string_view>{stream});
   for (const std::string stream :
        {"a\\*b\\#c\\^d\\xe.[]f[\\@g]h..[][\n]", "[x]\\[\\]\\\\\\/\\@\\<\\>\\$\\{\\}", "tail\\"}) {
     EXPECT_EQ(reformatText(stream), runTool("apertium-retxt", stream)) << stream;
@@ -282,6 +287,10 @@ TEST(ApertiumServiceTest, FaultyPipelinesFailAndAreReplaced) {
   EXPECT_LT(took, 3s);
 
   EXPECT_THAT(translator.translate("a [b] ^c$", "mk", "en"), Optional(std::string("a [b] ^c$")));
+  std::string manyFrames;  // long enough to go as several frames, which must rejoin in order
+  for (int i = 0; i < 40; ++i) manyFrames += "Frase " + std::to_string(i) + " [con] ^marcas$.\n";
+  EXPECT_THAT(translator.translate(manyFrames, "mk", "en"), Optional(manyFrames));
+  EXPECT_EQ(translator.translate(manyFrames + "Y GARBAGE al final.", "mk", "en"), std::nullopt);
   EXPECT_EQ(translator.translate("CRASH", "mk", "en"), std::nullopt);
   EXPECT_THAT(translator.translate("after crash", "mk", "en"),
               Optional(std::string("after crash")));
