@@ -27,7 +27,8 @@ class PanelTest : public ::testing::Test {
     static int argc = 1;
     static char name[] = "panel_test";
     static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
+    // Never destroyed: tearing Qt down during static destruction crashes.
+    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
   }
 
   PanelTest() {
