@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""A stand-in pipeline program: answers each NUL-ended frame with the frame itself.
+"""A stand-in pipeline program: answers each NUL-ended frame with the frame itself, and chatters
+on standard error.
 
 A frame holding CRASH kills the program mid-translation; one holding GARBAGE is answered with
 bytes that are not its answer.
@@ -18,6 +19,8 @@ while True:
     if byte != b"\0":
         frame += byte
         continue
+    sys.stderr.write("echo_frames: answering a frame\n")
+    sys.stderr.flush()
     if b"CRASH" in frame:
         os.kill(os.getpid(), signal.SIGKILL)
     stdout.write(b"junk\0" if b"GARBAGE" in frame else frame + b"\0")
