@@ -1,5 +1,5 @@
 // A running Apertium translation pipeline: the programs of one mode file, started in null-flush
-// mode and connected by pipes, that translate one NUL-terminated frame at a time.
+// mode and connected by pipes, that translate NUL-terminated frames.
 //
 // The text only ever reaches the programs through the first one's standard input; no shell runs.
 // Each program's standard error goes to /dev/null. The programs form a process group of their
@@ -47,6 +47,7 @@ void blockBrokenPipeSignal();
 
 class ApertiumPipeline {
  public:
+  // Why an exchange failed.
   enum class Failure { exited, timedOut, cancelled, malformed };
 
   // Starts `programs` connected by pipes; none when a program cannot be found or started (any

@@ -43,8 +43,8 @@ std::size_t characterCount(std::string_view text) {
 //
 // submit(), shutDown() and the destructor are called on the main thread; everything else runs on
 // the worker thread, which alone touches the pipeline (its programs die with this thread). The job
-// queue and the stopping flag are shared and guarded by mutex_; cancel_ is an eventfd the
-// destructor signals to abort a translation in progress. Every submitted callback is posted exactly
+// queue and the stopping flag are shared and guarded by mutex_; cancel_ is an eventfd that
+// shutDown() signals to abort a translation in progress. Every submitted callback is posted exactly
 // once: with the translation, or with none when it fails or the worker stops first.
 class DirectionWorker {
  public:
