@@ -32,8 +32,7 @@ void Delegate::applicationDidFinishLaunching() {
   // The reader is started last, so every request finds the panel in place. It blocks on
   // standard input for the life of the process; at the end of input the process ends at once,
   // without answering what still waits.
-  std::thread([delegate = weak_from_this()] {
-    QtMainQueue mainQueue;
+  std::thread([delegate = weak_from_this(), &mainQueue = mainQueue_] {
     runRequestReader(
         STDIN_FILENO, mainQueue,
         [delegate](Request request) {

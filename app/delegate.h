@@ -23,7 +23,7 @@ class Delegate final : public std::enable_shared_from_this<Delegate> {
   void applicationDidFinishLaunching();
 
  private:
-  QtMainQueue mainQueue_;
+  QtMainQueue& mainQueue_ = QtMainQueue::instance();
   std::unique_ptr<TranslationService> translation_;
 
  public:

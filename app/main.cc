@@ -1,4 +1,6 @@
 // The agent: answers translation requests read from standard input, one JSON line each.
+#include <malloc.h>
+
 #include <QApplication>
 #include <QMetaObject>
 #include <cstdlib>
@@ -14,6 +16,12 @@ void dropMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
 }  // namespace
 
 int main(int, char** argv) {
+  // The language detector takes and frees a scratch block of a few hundred kilobytes per
+  // request. With the allocator's default, adaptive thresholds that block sits at the top of the
+  // heap and the heap is grown and trimmed around it on every request; fixed thresholds keep it
+  // in place, while blocks of a megabyte and more (long lines) still return to the system.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  mallopt(M_TRIM_THRESHOLD, 8 << 20);
   qInstallMessageHandler(dropMessage);
   // Without a reachable display the panel lives on the offscreen platform instead.
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "xcb;offscreen", 1);
