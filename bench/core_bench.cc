@@ -70,6 +70,11 @@ void BM_AdmitCombining10k(benchmark::State& state) {
 }
 BENCHMARK(BM_AdmitCombining10k);
 
+void BM_AdmitZwjEmoji10k(benchmark::State& state) {
+  admission(state, repeated("👩‍👩‍👧‍👦", 10000));
+}
+BENCHMARK(BM_AdmitZwjEmoji10k);
+
 // Reading and decoding one long request line: the time per byte stays flat as lines grow.
 void BM_ReadAndDecodeLongLine(benchmark::State& state) {
   const auto size = static_cast<std::size_t>(state.range(0));

@@ -3,6 +3,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 #include <cstdint>
@@ -40,17 +41,43 @@ icu::BreakIterator* characterIterator() {
 }
 
 // Counts clusters of `text` with ICU, stopping once the count exceeds `limit`. The iterator
-// walks UTF-16 much faster than it walks UTF-8 through UText, so the text is converted first.
+// walks UTF-16 much faster than it walks UTF-8 through UText, so a window of the text is
+// converted first: big enough for any text within the limit. In a longer text the clusters that
+// end inside the window are the text's own, so the window settles whether the limit is exceeded
+// in all but freak cases (clusters averaging dozens of bytes), which UText then settles over the
+// whole text without copying it.
 std::size_t countWithIcu(std::string_view text, std::size_t limit) {
   icu::BreakIterator* iterator = characterIterator();
   if (iterator == nullptr) return text.size() > limit ? limit + 1 : text.size();
+  auto countFrom = [&] {
+    std::size_t count = 0;
+    iterator->first();
+    while (count <= limit && iterator->next() != icu::BreakIterator::DONE) ++count;
+    return count;
+  };
+
+  std::string_view head = text;
+  const std::size_t window = 64 * (limit + 1);
+  if (head.size() > window) {
+    std::size_t cut = window;
+    while (cut > 0 && (static_cast<unsigned char>(head[cut]) & 0xC0) == 0x80) --cut;
+    head = head.substr(0, cut);
+  }
   thread_local icu::UnicodeString utf16;
   utf16 = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+      icu::StringPiece(head.data(), static_cast<int32_t>(head.size())));
   iterator->setText(utf16);
-  std::size_t count = 0;
-  iterator->first();
-  while (count <= limit && iterator->next() != icu::BreakIterator::DONE) ++count;
+  std::size_t count = countFrom();
+  if (head.size() == text.size() || count > limit) return count;
+
+  UErrorCode status = U_ZERO_ERROR;
+  UText utext = UTEXT_INITIALIZER;
+  utext_openUTF8(&utext, text.data(), static_cast<int64_t>(text.size()), &status);
+  if (U_FAILURE(status)) return limit + 1;
+  iterator->setText(&utext, status);
+  count = countFrom();
+  iterator->setText(icu::UnicodeString());  // drop the reference to the caller's bytes
+  utext_close(&utext);
   return count;
 }
 

@@ -92,6 +92,12 @@ TEST(CountCharacters, MixedTextsMatchIcu) {
   }
 }
 
+std::string repeatedMark(int times) {
+  std::string marks;
+  for (int i = 0; i < times; ++i) marks += "\xCC\x81";
+  return marks;
+}
+
 TEST(CountCharacters, StopsOnePastTheLimit) {
   const std::string ascii(10001, 'a');
   EXPECT_EQ(countCharacters(ascii, 10000), 10001u);
@@ -106,6 +112,15 @@ TEST(CountCharacters, StopsOnePastTheLimit) {
   EXPECT_EQ(countCharacters(family + "👩‍👩‍👧‍👦", 99), 100u);
   EXPECT_EQ(countCharacters(std::string(5000, '\r') + std::string(1, '\n'), 99), 100u);
   EXPECT_EQ(countCharacters("", 0), 0u);
+  // Texts far over the limit: settled from a window, or over the whole text when clusters are
+  // too long for the window to tell.
+  std::string flags;
+  for (int i = 0; i < 200000; ++i) flags += "🇫🇷";
+  EXPECT_EQ(countCharacters(flags, 10000), 10001u);
+  std::string heavy = "\xF0\x9F\x87\xAB";  // a regional indicator, then a mark-laden cluster
+  for (int i = 0; i < 40; ++i) heavy += "a" + repeatedMark(200);
+  EXPECT_EQ(countCharacters(heavy, 30), 31u);
+  EXPECT_EQ(countCharacters(heavy, 41), 41u);
   EXPECT_EQ(countCharacters("a\xFF\xFE", 10), 3u);
 }
 
