@@ -6,6 +6,7 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -131,6 +132,19 @@ bool printableAscii8(const uint8_t* p) {
   return (high | belowSpace | del) == 0;
 }
 
+bool isAscii(std::string_view text) {
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    if ((word & 0x8080808080808080ULL) != 0) return false;
+  }
+  for (; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
 // Whether a cluster ends between two characters of the given classes, for classes that need no
 // context.
 bool breaksBetween(int before, int after) {
@@ -160,6 +174,14 @@ bool isBlank(std::string_view text) {
 }
 
 std::size_t countCharacters(std::string_view text, std::size_t limit) {
+  // Plain ASCII, the common case, is one cluster per byte except CR LF.
+  if (isAscii(text)) {
+    const std::size_t n = text.size();
+    if (n / 2 > limit) return limit + 1;  // even all CR LF pairs would be too many
+    std::size_t pairs = 0;
+    for (std::size_t i = 0; i + 1 < n; ++i) pairs += (text[i] == '\r') & (text[i + 1] == '\n');
+    return std::min(n - pairs, limit + 1);
+  }
   // Most text needs only the simple rules: CR LF stays together, controls stand alone, and
   // extending marks, ZWJ and spacing marks join what precedes them; everything else breaks.
   // Those are applied here from ICU's per-character properties, which is several times faster
