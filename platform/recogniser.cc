@@ -13,12 +13,14 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "cld2/public/compact_lang_det.h"
+#include "platform/latin_profiles.h"
 
 namespace talvori {
 namespace {
@@ -259,6 +261,51 @@ std::string sampleForCld2(std::string_view text) {
   return sample;
 }
 
+// The Latin-script languages the agent is mostly asked to translate from.
+constexpr std::array<std::string_view, 4> kMainLatin = {"en", "es", "fr", "de"};
+
+// Profiles within this many points of the best one count as tied with it: half a common word.
+constexpr double kProfileMargin = 0.5;
+// How much evidence the best profile needs to overrule an answer from a language without a
+// profile (Slovak, Malagasy, Haitian, ...): a frequent and a common word of its own.
+constexpr double kProfileEvidence = 3;
+
+// Second opinion on Latin-script text. The CLD2 tables Debian ships often misname short or
+// technical sentences of the main languages ("Especifica el color para los conectores." is
+// English to it, "Les lignes courtes" Norwegian), so our own profiles of function words, letters
+// and spellings (latin_profiles.h) score the text too, and the profiles' leaders (the languages
+// within kProfileMargin of the best) settle it:
+// - CLD2's answer stands if it is among the leaders, or if the profiles found nothing;
+// - else the answer is the one leader that is a main language or one of CLD2's own proposals:
+//   close relatives (Spanish, Galician, Portuguese, Catalan; German, Dutch, Afrikaans) are all
+//   profiled, so a text more Portuguese than Spanish never becomes Spanish, and the profiles never
+//   name a language that neither side put forward. A tie between two such leaders leaves CLD2's
+//   answer;
+// - against an answer without a profile to compare with, the leader also needs kProfileEvidence.
+std::optional<std::string> reconcileLatin(
+    std::string_view text, const std::optional<std::string>& answer,
+    const std::array<std::optional<std::string>, 3>& proposals) {
+  const std::span<const ProfileScore> scores = scoreLatinProfiles(text);
+  double best = 0;
+  for (const ProfileScore& s : scores) best = std::max(best, s.score);
+  if (best <= 0) return answer;
+  const std::string_view answered = answer ? latinProfileOf(*answer) : std::string_view();
+  std::string_view choice;
+  for (const ProfileScore& s : scores) {
+    if (s.score < best - kProfileMargin) continue;
+    if (s.language == answered) return answer;
+    const bool proposed = std::ranges::find(kMainLatin, s.language) != kMainLatin.end() ||
+                          std::ranges::any_of(proposals, [&](const std::optional<std::string>& p) {
+                            return p && latinProfileOf(*p) == s.language;
+                          });
+    if (!proposed) continue;
+    if (!choice.empty()) return answer;  // two plausible leaders
+    choice = s.language;
+  }
+  if (choice.empty() || (answered.empty() && best < kProfileEvidence)) return answer;
+  return std::string(choice);
+}
+
 // CLD2's choice among the languages of `text` written in `script`, the script with the most
 // letters: CLD2 weighs languages by bytes, which favours scripts with longer UTF-8 encodings.
 std::optional<std::string> detectWithCld2(std::string_view text, bool needsCleaning,
@@ -285,14 +332,19 @@ std::optional<std::string> detectWithCld2(std::string_view text, bool needsClean
       text.data(), static_cast<int>(text.size()), /*is_plain_text=*/true, /*cld_hints=*/nullptr,
       CLD2::kCLDFlagBestEffort, languages, percents, scores, /*resultchunkvector=*/nullptr,
       &textBytes, &reliable, &validPrefixBytes);
+  std::optional<std::string> answer = bcp47(top);
   const char* scriptCode = uscript_getShortName(script);
   for (CLD2::Language language : languages) {
     if (language != CLD2::UNKNOWN_LANGUAGE && scriptCode != nullptr &&
         writtenIn(language, scriptCode)) {
-      return bcp47(language);
+      answer = bcp47(language);
+      break;
     }
   }
-  return bcp47(top);
+  if (script != USCRIPT_LATIN) return answer;
+  std::array<std::optional<std::string>, 3> proposals;
+  for (size_t i = 0; i < proposals.size(); ++i) proposals[i] = bcp47(languages[i]);
+  return reconcileLatin(text, answer, proposals);
 }
 
 std::optional<std::string> recognise(std::string_view text) {
