@@ -23,8 +23,12 @@ int main(int, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
   mallopt(M_TRIM_THRESHOLD, 8 << 20);
   qInstallMessageHandler(dropMessage);
-  // Without a reachable display the panel lives on the offscreen platform instead.
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "xcb;offscreen", 1);
+  // The panel goes to the X server, or failing that to Wayland; without a reachable display it
+  // lives on the offscreen platform, and the agent works the same.
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform == nullptr || *platform == '\0') {
+    setenv("QT_QPA_PLATFORM", "xcb;wayland;offscreen", 1);
+  }
   // The agent takes no arguments, so Qt is shown none.
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};

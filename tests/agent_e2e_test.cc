@@ -93,6 +93,19 @@ TEST(Agent, RefusesRequestsBeyondTheQueue) {
   EXPECT_EQ(agent->errors(), "");
 }
 
+// With no display to reach the agent falls back to the offscreen platform and works the same.
+TEST(Agent, WorksWithoutADisplay) {
+  AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
+                     {"QT_QPA_PLATFORM=", "DISPLAY=:97", "WAYLAND_DISPLAY=wayland-97"});
+  agent.write(request("1", "Nothing but plain English words here.", "en"));
+  const auto lines = agent.readLines(1, 20s);
+  ASSERT_EQ(lines.size(), 1u) << agent.errors();
+  EXPECT_EQ(lines[0], "{\"id\":\"1\",\"text\":\"Nothing but plain English words here.\"}");
+  agent.closeInput();
+  EXPECT_EQ(agent.wait(10s), 0);
+  EXPECT_EQ(agent.errors(), "");
+}
+
 TEST(Agent, EndsAtOnceWhenInputEnds) {
   auto agent = startAgent();
   agent->closeInput();

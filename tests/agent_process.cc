@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 extern char** environ;
 
@@ -24,8 +25,15 @@ AgentProcess::AgentProcess(const std::string& binary, std::vector<std::string> e
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  // The given entries replace inherited ones of the same name.
   std::vector<std::string> entries;
-  for (char** e = environ; *e != nullptr; ++e) entries.emplace_back(*e);
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string_view entry(*e);
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const auto& given : environment) replaced = replaced || given.starts_with(name);
+    if (!replaced) entries.emplace_back(entry);
+  }
   for (auto& e : environment) entries.push_back(std::move(e));
   std::vector<char*> envp;
   for (auto& e : entries) envp.push_back(e.data());
