@@ -32,7 +32,7 @@ constexpr std::array kProfiles = {
             "can if you your was were has have had been will its all but when they their there "
             "than may into only also such any each these those should would could must does do "
             "no then so what how who i we he she my our shall used",
-            "", "_th _wh ing_ ly_ ould_ ght tion_ ness_ ed_ _un"},
+            "", "_th _wh ing_ ly_ ould_ ght tion_ ness_ ed_ _un w"},
     Profile{"es", "", "de la que el en y a los del se las por un para con no una su al lo como más",
             "de la que el en y a los se del las un por con no una su para es al lo como más o "
             "pero sus le ha si sin sobre este ya entre cuando todo esta ser son también fue había "
@@ -89,12 +89,12 @@ constexpr std::array kProfiles = {
         "wird werden auf für sich wenn oder im in an als auch es bei nach aus wie kann können "
         "nur noch so sind sein hat haben war dass daß über unter vor durch um bis zum zur "
         "diese dieser dieses alle kein keine wurde soll muss ob ich sie er wir ihr ihre seine",
-        "äöüß", "sch ung_ ungen_ keit_ heit_ lich_ chen_ cht tz ei pf _ge"},
+        "äöüß", "sch ung_ ungen_ keit_ heit_ lich_ chen_ cht tz ei pf _ge w"},
     Profile{"nl", "", "de van het een en in is dat op te zijn voor met niet",
             "de het een van en in is dat op te zijn met voor niet aan er die als ook door om of "
             "bij uit naar worden wordt kan maar dan nog deze dit wat zal hebben heeft ze zich "
             "geen over was werd tot je u wij hij",
-            "éëïóöüè", "ij oe aa uu ee sch cht lijk_ heid_ _ge"},
+            "éëïóöüè", "ij oe aa uu ee sch cht lijk_ heid_ _ge w"},
     Profile{"af", "", "die van en in is het nie te wat om vir dat",
             "die en van is in het nie te wat om vir dat op met sy hulle word kan ook as na hy "
             "ek jy ons was sal moet daar hier of",

@@ -266,9 +266,11 @@ constexpr std::array<std::string_view, 4> kMainLatin = {"en", "es", "fr", "de"};
 
 // Profiles within this many points of the best one count as tied with it: half a common word.
 constexpr double kProfileMargin = 0.5;
-// How much evidence the best profile needs to overrule an answer from a language without a
-// profile (Slovak, Malagasy, Haitian, ...): a frequent and a common word of its own.
-constexpr double kProfileEvidence = 3;
+// How much evidence the best profile needs to overrule CLD2: one of its frequent words, so that
+// spellings alone ("ll" in "Hello world") never do; against an answer without a profile to compare
+// with (Slovak, Malagasy, Haitian, ...), a frequent and a common word.
+constexpr double kProfileEvidence = 2;
+constexpr double kProfileEvidenceAgainstUnprofiled = 3;
 
 // Second opinion on Latin-script text. The CLD2 tables Debian ships often misname short or
 // technical sentences of the main languages ("Especifica el color para los conectores." is
@@ -281,7 +283,7 @@ constexpr double kProfileEvidence = 3;
 //   profiled, so a text more Portuguese than Spanish never becomes Spanish, and the profiles never
 //   name a language that neither side put forward. A tie between two such leaders leaves CLD2's
 //   answer;
-// - against an answer without a profile to compare with, the leader also needs kProfileEvidence.
+// - the leader needs kProfileEvidence, or more against an answer without a profile.
 std::optional<std::string> reconcileLatin(
     std::string_view text, const std::optional<std::string>& answer,
     const std::array<std::optional<std::string>, 3>& proposals) {
@@ -302,7 +304,10 @@ std::optional<std::string> reconcileLatin(
     if (!choice.empty()) return answer;  // two plausible leaders
     choice = s.language;
   }
-  if (choice.empty() || (answered.empty() && best < kProfileEvidence)) return answer;
+  if (choice.empty() || best < kProfileEvidence ||
+      (answered.empty() && best < kProfileEvidenceAgainstUnprofiled)) {
+    return answer;
+  }
   return std::string(choice);
 }
 
