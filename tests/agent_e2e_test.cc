@@ -93,6 +93,21 @@ TEST(Agent, RefusesRequestsBeyondTheQueue) {
   EXPECT_EQ(agent->errors(), "");
 }
 
+// A pair the distribution offers but this machine lacks shows the panel and fails until its
+// package is installed; the queue goes on.
+TEST(Agent, APairWithoutItsDataFailsAndTheQueueGoesOn) {
+  auto agent = startAgent();
+  agent->write(request("ca", "El govern ha aprovat avui el pressupost per a l'any vinent.", "en"));
+  agent->write(request("en", "Plain English words for the shortcut path.", "en"));
+  const auto lines = agent->readLines(2, 20s);
+  ASSERT_EQ(lines.size(), 2u) << agent->output();
+  EXPECT_EQ(lines[0], "{\"id\":\"ca\",\"error\":\"本地翻译未完成。请重试并允许系统下载语言包。\"}");
+  EXPECT_EQ(lines[1], "{\"id\":\"en\",\"text\":\"Plain English words for the shortcut path.\"}");
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(10s), 0);
+  EXPECT_EQ(agent->errors(), "");
+}
+
 // With no display to reach the agent falls back to the offscreen platform and works the same.
 TEST(Agent, WorksWithoutADisplay) {
   AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
