@@ -33,7 +33,8 @@ constexpr std::array kProfiles = {
             "than may into only also such any each these those should would could must does do "
             "no then so what how who i we he she my our shall used",
             "", "_th _wh ing_ ly_ ould_ ght tion_ ness_ ed_ _un w"},
-    Profile{"es", "", "de la que el en y a los del se las por un para con no una su al lo como más",
+    Profile{"es", "",
+            "de la que el en y a los del se las por un para con no una su al es lo como más",
             "de la que el en y a los se del las un por con no una su para es al lo como más o "
             "pero sus le ha si sin sobre este ya entre cuando todo esta ser son también fue había "
             "era muy hasta desde está porque qué hay puede pueden así nos ni tiene tienen donde "
@@ -64,32 +65,33 @@ constexpr std::array kProfiles = {
             "molt on ell ella ells elles entre sobre sense fins després cada altre altra mateix "
             "l' d' s' n' hi ho li ens us",
             "àçéèíïòóú·", "ció_ cions_ tat_ ny ix tx l·l ment_"},
-    Profile{"it", "", "di e il la che a per in un è non una del della le si da con i dei lo come",
+    Profile{"it", "", "di e il la che a per in un è non una del della si da con i dei come",
             "il di che la e a in un una per è non sono con del della dei delle degli gli le lo al "
             "alla si da come ma più anche se questo questa quando può essere ha ho hanno tutti "
             "tutto ogni dove nel nella sul sulla sui tra fra o ad ed l' un' dell' all' nell' "
             "quale cui solo molto così già",
             "àèéìíîòóùú", "zione_ zioni_ gli cch tà_ zz mente_ ato_ ata_ are_ ere_ o_"},
-    Profile{"fr", "",
-            "de la le et les des en un du une que est pour qui dans à il pas par sur au ne se",
-            "le la les de des du et est un une pour dans en que qui pas sur par au aux ou être ne "
-            "se ce cette ces il ils elle elles on sont avec plus son sa ses leur leurs peut mais "
-            "si tout tous toute comme été fait aussi très sans entre lors dont où même autre "
-            "autres quand donc car lorsque chaque peuvent doit qu' l' d' n' s' c' j' nous vous y "
-            "à",
-            "àâæçéèêëîïôœùûüÿ", "tion_ tions_ ment_ eau eux_ aux_ oi ou ique_ ée_ ées_ és_ ait_"},
+    Profile{
+        "fr", "",
+        "de la le et les des en un du une que est pour qui dans à il pas par sur au ne se plus "
+        "mais",
+        "le la les de des du et est un une pour dans en que qui pas sur par au aux ou être ne a "
+        "se ce cette ces il ils elle elles on sont avec plus son sa ses leur leurs peut mais "
+        "si tout tous toute comme été fait aussi très sans entre lors dont où même autre "
+        "autres quand donc car lorsque chaque peuvent doit qu' l' d' n' s' c' j' nous vous y "
+        "à",
+        "àâæçéèêëîïôœùûüÿ", "tion_ tions_ ment_ eau eux_ aux_ oi ou ique_ ée_ ées_ és_ ait_"},
     Profile{"ro", "", "de și şi în a la cu pe un o care nu se că este",
             "și şi în de la a cu pe un o este sunt nu se că care pentru mai din ca sau al ale lui "
             "dacă fi fost prin după despre acest această acesta poate ar va fie doar către",
             "ăâîșşțţ", "ul_ ului_ ție ţie ea_ ii_"},
-    Profile{
-        "de", "",
-        "der die und in den von zu das mit sich des auf für ist im dem nicht ein eine als auch es",
-        "der die das und ist nicht mit von den dem des ein eine einer eines einem einen zu "
-        "wird werden auf für sich wenn oder im in an als auch es bei nach aus wie kann können "
-        "nur noch so sind sein hat haben war dass daß über unter vor durch um bis zum zur "
-        "diese dieser dieses alle kein keine wurde soll muss ob ich sie er wir ihr ihre seine",
-        "äöüß", "sch ung_ ungen_ keit_ heit_ lich_ chen_ cht tz ei pf _ge w"},
+    Profile{"de", "",
+            "der die und in den von zu das mit sich auf für ist im dem nicht ein eine als auch es",
+            "der die das und ist nicht mit von den dem des ein eine einer eines einem einen zu "
+            "wird werden auf für sich wenn oder im in an als auch es bei nach aus wie kann können "
+            "nur noch so sind sein hat haben war dass daß über unter vor durch um bis zum zur "
+            "diese dieser dieses alle kein keine wurde soll muss ob ich sie er wir ihr ihre seine",
+            "äöüß", "sch ung_ ungen_ keit_ heit_ lich_ chen_ cht tz ei pf _ge w"},
     Profile{"nl", "", "de van het een en in is dat op te zijn voor met niet",
             "de het een van en in is dat op te zijn met voor niet aan er die als ook door om of "
             "bij uit naar worden wordt kan maar dan nog deze dit wat zal hebben heeft ze zich "
@@ -98,7 +100,7 @@ constexpr std::array kProfiles = {
     Profile{"af", "", "die van en in is het nie te wat om vir dat",
             "die en van is in het nie te wat om vir dat op met sy hulle word kan ook as na hy "
             "ek jy ons was sal moet daar hier of",
-            "êëôîûéèïöü", "ie_ oe ee aa heid_ lik_ _ge"},
+            "êëôîûéèïöü", "oe ee aa heid_ lik_ _ge"},
     Profile{"da", "", "og i at det er en til på som de med for af ikke den",
             "og i er det at en til på som de med for af ikke den har der kan et om var fra vil "
             "skal eller ved så sig men også ud efter blive være dette disse hvis når kun alle "

@@ -264,7 +264,8 @@ std::string sampleForCld2(std::string_view text) {
 // The Latin-script languages the agent is mostly asked to translate from.
 constexpr std::array<std::string_view, 4> kMainLatin = {"en", "es", "fr", "de"};
 
-// Profiles within this many points of the best one count as tied with it: half a common word.
+// Profiles less than this many points behind the best one count as tied with it: half a common
+// word, or one spelling.
 constexpr double kProfileMargin = 0.5;
 // How much evidence the best profile needs to overrule CLD2: one of its frequent words, so that
 // spellings alone ("ll" in "Hello world") never do; against an answer without a profile to compare
@@ -294,7 +295,7 @@ std::optional<std::string> reconcileLatin(
   const std::string_view answered = answer ? latinProfileOf(*answer) : std::string_view();
   std::string_view choice;
   for (const ProfileScore& s : scores) {
-    if (s.score < best - kProfileMargin) continue;
+    if (s.score <= best - kProfileMargin) continue;
     if (s.language == answered) return answer;
     const bool proposed = std::ranges::find(kMainLatin, s.language) != kMainLatin.end() ||
                           std::ranges::any_of(proposals, [&](const std::optional<std::string>& p) {
