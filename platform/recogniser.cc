@@ -272,6 +272,10 @@ constexpr double kProfileMargin = 0.5;
 // with (Slovak, Malagasy, Haitian, ...), a frequent and a common word.
 constexpr double kProfileEvidence = 2;
 constexpr double kProfileEvidenceAgainstUnprofiled = 3;
+// Profiles judge texts up to this long. A longer text gives CLD2 over a hundred words, enough for
+// its answer to be dependable, and may mix languages, which CLD2 weighs by their share of the
+// text and a count of telltale words does not.
+constexpr size_t kProfileMaxBytes = 1024;
 
 // Second opinion on Latin-script text. The CLD2 tables Debian ships often misname short or
 // technical sentences of the main languages ("Especifica el color para los conectores." is
@@ -347,7 +351,7 @@ std::optional<std::string> detectWithCld2(std::string_view text, bool needsClean
       break;
     }
   }
-  if (script != USCRIPT_LATIN) return answer;
+  if (script != USCRIPT_LATIN || text.size() > kProfileMaxBytes) return answer;
   std::array<std::optional<std::string>, 3> proposals;
   for (size_t i = 0; i < proposals.size(); ++i) proposals[i] = bcp47(languages[i]);
   return reconcileLatin(text, answer, proposals);

@@ -126,6 +126,38 @@ TEST(RecogniserTest, CldAnswersAreGivenAsBcp47) {
   });
 }
 
+// Short or technical sentences that CLD2 alone misnames, and the close relatives the Latin-script
+// profiles must not swallow.
+TEST(RecogniserTest, ProfilesSettleLatinScriptRelatives) {
+  expectAll({
+      // Main languages that CLD2 calls English, Norwegian, Afrikaans, Galician, ...
+      {"Especifica el color para los conectores.", "es"},
+      {"La cadena que se inserta cuando se ejecuta la orden.", "es"},
+      {"Formato de las", "es"},
+      {"Para la shell, ésta", "es"},
+      {"Les lignes courtes", "fr"},
+      {"Désactiver la transformation du superutilisateur.", "fr"},
+      {"L’application est", "fr"},
+      {"in der Datei fstab", "de"},
+      {"der Diensteprozess", "de"},
+      // Relatives stay themselves, even when they share most words with a main language.
+      {"A configuração do sistema não pode ser alterada pelo utilizador.", "pt"},
+      {"O ficheiro de configuração está no diretório principal.", "pt"},
+      {"Il file di configurazione si trova nella directory principale.", "it"},
+      {"El fitxer de configuració és a la carpeta principal.", "ca"},
+      {"Non se pode abrir o ficheiro porque xa está en uso.", "gl"},
+      {"Het bestand wordt bij het opstarten van de dienst gelezen.", "nl"},
+      {"Filen läses när tjänsten startar och kan ändras när som helst.", "sv"},
+      {"Fișierul este citit la pornirea serviciului și poate fi modificat.", "ro"},
+      // Loanwords do not turn English into their language.
+      {"We had a quesadilla at the fiesta with our amigos.", "en"},
+      {"The café served a crème brûlée that was the best in town.", "en"},
+      {"He said über cool things about the Zeitgeist of the era.", "en"},
+      // Spellings alone do not overrule CLD2.
+      {"Hello world", "en"},
+  });
+}
+
 TEST(RecogniserTest, InvalidOrUnusualBytesAreHarmless) {
   expectAll({
       // Invalid sequences and control characters in the middle do not hide the text after them.
