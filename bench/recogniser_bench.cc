@@ -5,9 +5,11 @@
 // one bench/recogniser/make_eval_set.py wrote into the source tree), then runs the timings.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -64,8 +66,17 @@ void printAccuracy(const std::vector<Sample>& samples) {
   };
   std::map<std::pair<std::string, bool>, Tally> tallies;  // (label, long) -> tally
   int kanaCalledChinese = 0;
+  // Texts in other languages (a control set) that are given one of the main Latin-script ones.
+  const std::set<std::string> main = {"en", "es", "fr", "de"};
+  std::array<int, 2> others{};
+  std::array<int, 2> othersCalledMain{};
   for (const Sample& sample : samples) {
     const std::string answer = recognise(sample.text);
+    if (!main.contains(sample.label)) {
+      const bool isLong = codePoints(sample.text) >= 20;
+      ++others[isLong];
+      othersCalledMain[isLong] += main.contains(answer);
+    }
     Tally& tally = tallies[{sample.label, codePoints(sample.text) >= 20}];
     ++tally.total;
     if (answer == sample.label) {
@@ -86,7 +97,9 @@ void printAccuracy(const std::vector<Sample>& samples) {
                 key.second ? ">= 20" : "5-19", tally.total, tally.correct,
                 100.0 * tally.correct / tally.total, wrong.c_str());
   }
-  std::printf("\nTexts with kana called Chinese: %d\n\n", kanaCalledChinese);
+  std::printf("\nTexts with kana called Chinese: %d\n", kanaCalledChinese);
+  std::printf("Other languages called en, es, fr or de: %d of %d short, %d of %d long\n\n",
+              othersCalledMain[0], others[0], othersCalledMain[1], others[1]);
   std::fflush(stdout);
 }
 

@@ -221,6 +221,8 @@ std::span<const ProfileScore> scoreLatinProfiles(std::string_view text) {
   static std::vector<UChar32> accented;
   const Tables& t = tables();
   std::array<double, kCount> total{};
+  std::array<double, kCount> wordTotal{};
+  std::array<int, kCount> foreign{};
   normalise(text, words, accented);
   auto add = [&total](const Weights& weights) {
     for (size_t i = 0; i < kCount; ++i) total[i] += weights[i];
@@ -230,14 +232,17 @@ std::span<const ProfileScore> scoreLatinProfiles(std::string_view text) {
     const size_t end = all.find(' ', begin);
     if (auto it = t.words.find(all.substr(begin, end - begin)); it != t.words.end()) {
       add(it->second);
+      for (size_t i = 0; i < kCount; ++i) wordTotal[i] += it->second[i];
     }
     begin = end + 1;
   }
   for (UChar32 c : accented) {
     if (auto it = t.letters.find(c); it != t.letters.end()) {
       add(it->second);
+      for (size_t i = 0; i < kCount; ++i) foreign[i] += it->second[i] < 0;
     } else {
       for (double& s : total) s -= kForeignLetterCost;
+      for (int& n : foreign) ++n;
     }
   }
   for (const auto& [fragment, weights] : t.fragments) {
@@ -246,7 +251,9 @@ std::span<const ProfileScore> scoreLatinProfiles(std::string_view text) {
       add(weights);
     }
   }
-  for (size_t i = 0; i < kCount; ++i) scores[i] = {kProfiles[i].code, total[i]};
+  for (size_t i = 0; i < kCount; ++i) {
+    scores[i] = {kProfiles[i].code, total[i], wordTotal[i], foreign[i]};
+  }
   return scores;
 }
 

@@ -11,6 +11,8 @@ namespace talvori {
 struct ProfileScore {
   std::string_view language;  // BCP 47, as the recogniser answers ("es", "pt", "no", ...)
   double score = 0;
+  double words = 0;        // the part of the score that its words give
+  int foreignLetters = 0;  // letters of the text outside its alphabet
 };
 
 // Scores `text` (valid UTF-8) against every profile, adding up for each language:

@@ -267,9 +267,10 @@ constexpr std::array<std::string_view, 4> kMainLatin = {"en", "es", "fr", "de"};
 // Profiles less than this many points behind the best one count as tied with it: half a common
 // word, or one spelling.
 constexpr double kProfileMargin = 0.5;
-// How much evidence the best profile needs to overrule CLD2: one of its frequent words, so that
-// spellings alone ("ll" in "Hello world") never do; against an answer without a profile to compare
-// with (Slovak, Malagasy, Haitian, ...), a frequent and a common word.
+// How much word evidence the chosen profile needs to overrule CLD2: one of its frequent words, so
+// that letters and spellings alone ("ll" in "Hello world") never do; against an answer without a
+// profile to compare with (Slovak, Hungarian, Malagasy, ...), a frequent and a common word and no
+// letter outside its alphabet, as Hungarian and Czech share accents and short words with Spanish.
 constexpr double kProfileEvidence = 2;
 constexpr double kProfileEvidenceAgainstUnprofiled = 3;
 // Profiles judge texts up to this long. A longer text gives CLD2 over a hundred words, enough for
@@ -283,12 +284,12 @@ constexpr size_t kProfileMaxBytes = 1024;
 // and spellings (latin_profiles.h) score the text too, and the profiles' leaders (the languages
 // within kProfileMargin of the best) settle it:
 // - CLD2's answer stands if it is among the leaders, or if the profiles found nothing;
-// - else the answer is the one leader that is a main language or one of CLD2's own proposals:
-//   close relatives (Spanish, Galician, Portuguese, Catalan; German, Dutch, Afrikaans) are all
-//   profiled, so a text more Portuguese than Spanish never becomes Spanish, and the profiles never
-//   name a language that neither side put forward. A tie between two such leaders leaves CLD2's
-//   answer;
-// - the leader needs kProfileEvidence, or more against an answer without a profile.
+// - else the answer is the one leader that is a main language or one of CLD2's own proposals, or
+//   failing that the only leader. Close relatives (Spanish, Galician, Portuguese, Catalan; German,
+//   Dutch, Afrikaans) are all profiled, so a text more Portuguese than Spanish never becomes
+//   Spanish. Two such leaders leave CLD2's answer;
+// - the chosen language needs kProfileEvidence from words, and more against an answer without a
+//   profile.
 std::optional<std::string> reconcileLatin(
     std::string_view text, const std::optional<std::string>& answer,
     const std::array<std::optional<std::string>, 3>& proposals) {
@@ -297,23 +298,29 @@ std::optional<std::string> reconcileLatin(
   for (const ProfileScore& s : scores) best = std::max(best, s.score);
   if (best <= 0) return answer;
   const std::string_view answered = answer ? latinProfileOf(*answer) : std::string_view();
-  std::string_view choice;
+  const ProfileScore* choice = nullptr;
+  const ProfileScore* onlyLeader = nullptr;
+  int leaders = 0;
   for (const ProfileScore& s : scores) {
     if (s.score <= best - kProfileMargin) continue;
     if (s.language == answered) return answer;
+    ++leaders;
+    onlyLeader = &s;
     const bool proposed = std::ranges::find(kMainLatin, s.language) != kMainLatin.end() ||
                           std::ranges::any_of(proposals, [&](const std::optional<std::string>& p) {
                             return p && latinProfileOf(*p) == s.language;
                           });
     if (!proposed) continue;
-    if (!choice.empty()) return answer;  // two plausible leaders
-    choice = s.language;
+    if (choice != nullptr) return answer;  // two plausible leaders
+    choice = &s;
   }
-  if (choice.empty() || best < kProfileEvidence ||
-      (answered.empty() && best < kProfileEvidenceAgainstUnprofiled)) {
+  if (choice == nullptr && leaders == 1) choice = onlyLeader;
+  if (choice == nullptr || choice->words < kProfileEvidence) return answer;
+  if (answered.empty() &&
+      (choice->words < kProfileEvidenceAgainstUnprofiled || choice->foreignLetters > 0)) {
     return answer;
   }
-  return std::string(choice);
+  return std::string(choice->language);
 }
 
 // CLD2's choice among the languages of `text` written in `script`, the script with the most

@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
-"""Builds the recogniser's labelled evaluation set from the installed translated manual pages.
+"""Builds the recogniser's labelled evaluation sets from the installed translated manual pages.
 
-Writes label<TAB>text lines (eval_set.tsv beside this script unless a path is given). Pages come
+Usage: make_eval_set.py [--set main|held-out|control] [OUT]
+
+main (eval_set.tsv) is the set the recogniser is measured on. held-out (held_out_set.tsv) draws
+the same languages from other pages: those of each package that main does not read, and of its
+-dev package; texts also in main are left out. control (control_set.tsv) holds other Latin-script
+languages, which the recogniser must not call en, es, fr or de. Each is written beside this script
+unless OUT is given. Pages come
 from the Debian packages that scripts/install-bench-deps installs; each is rendered by man(1) with
 very wide lines, so that every paragraph is one line, then split into sentences. Sentences that
 are code, options or untranslated English are dropped (see keep()). From what is left, a fixed
@@ -28,8 +34,41 @@ SOURCES = {
     "zh-Hant": ("manpages-zh", "/usr/share/man/zh_TW/"),
     "ja": ("manpages-ja", "/usr/share/man/ja/"),
 }
+# Held-out pages also come from these packages.
+DEV_PACKAGES = {
+    "manpages": "manpages-dev",
+    "manpages-es": "manpages-es-dev",
+    "manpages-de": "manpages-de-dev",
+    "manpages-fr": "manpages-fr-dev",
+    "manpages-ja": "manpages-ja-dev",
+}
+# Other languages, labelled with the code the recogniser answers for them. A package name gives
+# its man pages; "locale:" gives the message catalogs installed for that locale (Catalan and
+# Galician have no man pages in Debian).
+CONTROL_SOURCES = {
+    "pt": ("manpages-pt-br", "/usr/share/man/pt_BR/"),
+    "it": ("manpages-it", "/usr/share/man/it/"),
+    "nl": ("manpages-nl", "/usr/share/man/nl/"),
+    "da": ("manpages-da", "/usr/share/man/da/"),
+    "sv": ("manpages-sv", "/usr/share/man/sv/"),
+    "no": ("manpages-nb", "/usr/share/man/nb/"),
+    "ro": ("manpages-ro", "/usr/share/man/ro/"),
+    "id": ("manpages-id", "/usr/share/man/id/"),
+    "pl": ("manpages-pl", "/usr/share/man/pl/"),
+    "cs": ("manpages-cs", "/usr/share/man/cs/"),
+    "fi": ("manpages-fi", "/usr/share/man/fi/"),
+    "hu": ("manpages-hu", "/usr/share/man/hu/"),
+    "tr": ("manpages-tr", "/usr/share/man/tr/"),
+    "vi": ("manpages-vi", "/usr/share/man/vi/"),
+    "ca": ("locale:ca", None),
+    "gl": ("locale:gl", None),
+}
+# Words that mark a control text as untranslated English; none of them is a word of a control
+# language.
+ENGLISH_ONLY = set("the and with that this from which you your".split())
 PAGES_PER_LANGUAGE = 300  # spread evenly over each package's sorted list of pages
 SAMPLES_PER_BUCKET = 600
+CONTROL_SAMPLES_PER_BUCKET = 300
 LONG_MAX_CHARS = 200
 SEED = 20261206
 
@@ -46,15 +85,50 @@ CJK = ("zh-Hans", "zh-Hant", "ja")
 CODE_CHARS = re.compile(r"[{}\[\]<>=|\\/$#@_*`~^;]|--|\b\w+\(\d?\)|\.\w{1,4}\b|::")
 
 
-def pages(label):
-    package, fragment = SOURCES[label]
+def package_pages(package, fragment):
     listing = subprocess.run(["dpkg", "-L", package], capture_output=True, text=True, check=True)
-    files = sorted(
+    return sorted(
         f for f in listing.stdout.split("\n")
         if fragment in f and re.search(r"/man\d[^/]*/[^/]+\.\d\w*(\.gz)?$", f)
         and os.path.isfile(f) and not os.path.islink(f))
+
+
+def spread(files):
     step = max(1, len(files) // PAGES_PER_LANGUAGE)
     return files[::step][:PAGES_PER_LANGUAGE]
+
+
+def pages(label, which="main"):
+    if which == "control":
+        package, fragment = CONTROL_SOURCES[label]
+        return spread(package_pages(package, fragment))
+    package, fragment = SOURCES[label]
+    main = spread(package_pages(package, fragment))
+    if which == "main":
+        return main
+    others = [f for f in package_pages(package, fragment) if f not in set(main)]
+    if package in DEV_PACKAGES:
+        others += package_pages(DEV_PACKAGES[package], fragment)
+    return spread(sorted(others))
+
+
+def catalog_texts(locale):
+    """The translations in the message catalogs installed for `locale`, one per line."""
+    import gettext
+    directory = f"/usr/share/locale/{locale}/LC_MESSAGES"
+    lines = []
+    for name in sorted(os.listdir(directory)):
+        if not name.endswith(".mo"):
+            continue
+        with open(os.path.join(directory, name), "rb") as f:
+            try:
+                catalog = gettext.GNUTranslations(f)._catalog
+            except (OSError, UnicodeDecodeError):
+                continue
+        for key, value in catalog.items():
+            if key and isinstance(value, str) and not re.search(r"[%&]", value):
+                lines.append(value)
+    return "\n".join(lines)
 
 
 def render(path):
@@ -93,6 +167,19 @@ def markers(text, label):
     words = re.findall(r"[^\W\d_]+", text.lower())
     count = sum(w in STOPWORDS[label] for w in words)
     return count + sum(c in ACCENTS.get(label, "") for c in text.lower())
+
+
+def keep_control(text):
+    """Whether `text` is plain prose, and not untranslated English, in a control language."""
+    if CODE_CHARS.search(text):
+        return False
+    letters = [c for c in text if c.isalpha()]
+    visible = [c for c in text if not c.isspace()]
+    if len(letters) < 0.7 * len(visible):
+        return False
+    if any(not (c.isascii() or unicodedata.name(c, "").startswith("LATIN")) for c in letters):
+        return False
+    return not any(w in ENGLISH_ONLY for w in re.findall(r"[^\W\d_]+", text.lower()))
 
 
 def keep(text, label):
@@ -142,35 +229,54 @@ def short_phrases(sentence, label, rng):
     return out
 
 
-def collect(label):
-    rng = random.Random(f"{SEED}-{label}")
+def collect(label, which="main", exclude=frozenset()):
+    rng = random.Random(f"{SEED}-{which}-{label}" if which != "main" else f"{SEED}-{label}")
+    control = which == "control"
+    accept = keep_control if control else (lambda text: keep(text, label))
+    samples = CONTROL_SAMPLES_PER_BUCKET if control else SAMPLES_PER_BUCKET
+    if control and CONTROL_SOURCES[label][0].startswith("locale:"):
+        documents = [catalog_texts(CONTROL_SOURCES[label][0].split(":")[1])]
+    else:
+        documents = (render(path) for path in pages(label, which))
     longs, shorts = [], []
-    seen = set()
-    for path in pages(label):
-        for s in sentences(render(path), label):
-            if s in seen or not keep(s, label):
+    seen = set(exclude)
+    for document in documents:
+        for s in sentences(document, label):
+            if s in seen or not accept(s):
                 continue
             seen.add(s)
             if 20 <= len(s) <= LONG_MAX_CHARS:
                 longs.append(s)
             for p in short_phrases(s, label, rng):
-                if 5 <= len(p) < 20 and p not in seen and keep(p, label):
+                if 5 <= len(p) < 20 and p not in seen and accept(p):
                     seen.add(p)
                     shorts.append(p)
     rng.shuffle(longs)
     rng.shuffle(shorts)
-    if len(longs) < SAMPLES_PER_BUCKET or len(shorts) < SAMPLES_PER_BUCKET:
+    if len(longs) < samples or len(shorts) < samples:
         print(f"{label}: only {len(longs)} long and {len(shorts)} short texts", file=sys.stderr)
-    return sorted(longs[:SAMPLES_PER_BUCKET]) + sorted(shorts[:SAMPLES_PER_BUCKET])
+    return sorted(longs[:samples]) + sorted(shorts[:samples])
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "eval_set.tsv")
+    args = sys.argv[1:]
+    which = "main"
+    if len(args) >= 2 and args[0] == "--set":
+        which, args = args[1], args[2:]
+    names = {"main": "eval_set.tsv", "held-out": "held_out_set.tsv", "control": "control_set.tsv"}
+    if which not in names:
+        sys.exit(__doc__)
+    here = os.path.dirname(os.path.abspath(__file__))
+    out = args[0] if args else os.path.join(here, names[which])
+    labels = list(CONTROL_SOURCES if which == "control" else SOURCES)
+    exclude = frozenset()
+    if which == "held-out":
+        with open(os.path.join(here, names["main"]), encoding="utf-8") as f:
+            exclude = frozenset(line.rstrip("\n").split("\t", 1)[1] for line in f)
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
-        results = dict(zip(SOURCES, pool.map(collect, SOURCES)))
+        results = dict(zip(labels, pool.map(lambda l: collect(l, which, exclude), labels)))
     with open(out, "w", encoding="utf-8") as f:
-        for label in SOURCES:
+        for label in labels:
             for text in results[label]:
                 f.write(f"{label}\t{text}\n")
     print(f"wrote {sum(len(v) for v in results.values())} texts to {out}", file=sys.stderr)
