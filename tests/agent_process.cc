@@ -15,7 +15,10 @@ extern char** environ;
 
 namespace talvori::testing {
 
-AgentProcess::AgentProcess(const std::string& binary, std::vector<std::string> environment) {
+AgentProcess::AgentProcess(const std::string& binary, std::vector<std::string> environment,
+                           BrokenPipe brokenPipe) {
+  // The test itself must survive writing to an agent that has ended.
+  signal(SIGPIPE, SIG_IGN);
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     return;
@@ -40,7 +43,17 @@ AgentProcess::AgentProcess(const std::string& binary, std::vector<std::string> e
   envp.push_back(nullptr);
   std::string path = binary;
   char* argv[] = {path.data(), nullptr};
-  if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (brokenPipe == BrokenPipe::defaultAction) {
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &pipeSignal);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  }
+  if (posix_spawn(&pid_, path.c_str(), &actions, &attributes, argv, envp.data()) != 0) pid_ = -1;
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
@@ -48,7 +61,6 @@ AgentProcess::AgentProcess(const std::string& binary, std::vector<std::string> e
   input_ = in[1];
   stdout_ = out[0];
   stderr_ = err[0];
-  signal(SIGPIPE, SIG_IGN);
 }
 
 AgentProcess::~AgentProcess() {
@@ -75,6 +87,11 @@ bool AgentProcess::write(const std::string& bytes) {
 void AgentProcess::closeInput() {
   if (input_ >= 0) close(input_);
   input_ = -1;
+}
+
+void AgentProcess::closeOutput() {
+  if (stdout_ >= 0) close(stdout_);
+  stdout_ = -1;
 }
 
 void AgentProcess::pump(int timeoutMs) {

@@ -13,8 +13,12 @@ namespace talvori::testing {
 
 class AgentProcess {
  public:
-  // Starts `binary` with the given extra environment entries ("NAME=value").
-  explicit AgentProcess(const std::string& binary, std::vector<std::string> environment = {});
+  // Starts `binary` with the given extra environment entries ("NAME=value"). The agent starts
+  // with SIGPIPE's default action, as a child of most hosts does, or with it ignored as a host
+  // that ignores it would leave it.
+  enum class BrokenPipe { defaultAction, ignored };
+  explicit AgentProcess(const std::string& binary, std::vector<std::string> environment = {},
+                        BrokenPipe brokenPipe = BrokenPipe::defaultAction);
   ~AgentProcess();
   AgentProcess(const AgentProcess&) = delete;
   AgentProcess& operator=(const AgentProcess&) = delete;
@@ -24,6 +28,8 @@ class AgentProcess {
   // Writes bytes to the agent's standard input; false when the agent no longer reads.
   bool write(const std::string& bytes);
   void closeInput();
+  // Closes the host's end of the agent's standard output, as a host that stops listening would.
+  void closeOutput();
 
   // Reads reply lines until `count` have arrived in all or `timeout` passes; gives all lines
   // read so far, without their line feeds.
@@ -36,6 +42,8 @@ class AgentProcess {
   // Everything written to standard output and standard error so far (after wait).
   const std::string& output() const { return output_; }
   const std::string& errors() const { return errors_; }
+  // The wait status of the agent once wait has seen it end.
+  int status() const { return status_; }
 
  private:
   void pump(int timeoutMs);

@@ -94,6 +94,27 @@ TEST(RequestReader, PostsDecodedRequestsInOrderThenTheEnd) {
             (std::vector<std::string>{"1:a:en", "3:b\xEF\xBF\xBD:auto", "4:c:zh-Hans", "end"}));
 }
 
+// As in the agent: the reader runs on a thread of its own and posts while the main thread runs
+// the jobs already posted.
+TEST(RequestReader, PostsFromItsOwnThreadWhileTheMainThreadRuns) {
+  std::string input;
+  for (int i = 0; i < 2000; ++i) {
+    input += "{\"id\":\"" + std::to_string(i) + "\",\"text\":\"t\",\"target\":\"en\"}\n";
+  }
+  Feeder feeder(input);
+  testing::ManualMainQueue queue;
+  std::vector<std::string> ids;
+  bool ended = false;
+  std::thread reader([&] {
+    runRequestReader(
+        feeder.readFd, queue, [&](Request r) { ids.push_back(r.id); }, [&] { ended = true; });
+  });
+  EXPECT_TRUE(queue.runUntil([&] { return ended; }, std::chrono::seconds(60)));
+  reader.join();
+  ASSERT_EQ(ids.size(), 2000u);
+  for (int i = 0; i < 2000; ++i) EXPECT_EQ(ids[i], std::to_string(i));
+}
+
 TEST(RequestReader, EmptyInputPostsOnlyTheEnd) {
   Feeder feeder("");
   testing::ManualMainQueue queue;

@@ -1,0 +1,91 @@
+// Fuzzes one request line: decoding, checked against the JSON library's own parse, and
+// admission by the model, checked for the reply it gives at once.
+#include <cstddef>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "protocol/request.h"
+#include "protocol/utf8.h"
+#include "queue/model.h"
+#include "tests/fakes/fake_recogniser.h"
+#include "tests/fakes/fake_translation_service.h"
+#include "tests/fakes/manual_main_queue.h"
+#include "tests/fuzz/fuzz_common.h"
+
+namespace talvori::fuzz {
+namespace {
+
+// What decodeRequest should give, read from the parsed document: an object whose members id,
+// text and target are strings (the last of a repeated member counts, as the document keeps it).
+std::optional<Request> expectedRequest(const std::string& line) {
+  const auto value = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
+  if (!value.is_object()) return std::nullopt;
+  Request request;
+  for (auto [key, field] : {std::pair{"id", &request.id}, std::pair{"text", &request.text},
+                            std::pair{"target", &request.target}}) {
+    const auto member = value.find(key);
+    if (member == value.end() || !member->is_string()) return std::nullopt;
+    *field = member->get<std::string>();
+  }
+  return request;
+}
+
+const std::string kVisibleAscii = [] {
+  std::string all;
+  for (char c = '!'; c <= '~'; ++c) all += c;
+  return all;
+}();
+
+void admit(const Request& request) {
+  static MemoryFile out;
+  out.reset();
+  testing::ManualMainQueue queue;
+  testing::FakeRecogniser recogniser;
+  // Every text counts as English, so an English target is answered during admission.
+  recogniser.set(request.text, "en");
+  testing::FakeTranslationService service(queue);
+  {
+    Model model({recogniser.factory(), service, queue, out.fd()});
+    model.enqueue(request);
+    const auto replies = parseReplies(out.contents());
+    check(replies.size() <= 1, "more than one reply to one request");
+    if (replies.empty()) {
+      check(model.current() == request, "a request neither answered nor current");
+      check(request.target != "en", "an English text for English was not answered at once");
+    } else {
+      std::string id = request.id;
+      check(replies[0].id == repairUtf8(std::move(id)), "reply id differs", replies[0].id);
+      check(!model.current() && model.requests().empty(), "answered but still queued");
+      if (replies[0].text) {
+        check(request.target == "en", "answered at once for another target", request.target);
+        check(*replies[0].text == request.text, "the shortcut changed the text");
+      } else {
+        check(replies[0].error == kInvalidRequestError, "refused for another reason");
+        // Characters never outnumber bytes, and a visible ASCII character is never blank.
+        const bool plainlyValid =
+            (request.target == "en" || request.target == "auto" || request.target == "zh-Hans") &&
+            request.text.size() <= kMaxTextCharacters && request.id.size() <= kMaxIdCharacters &&
+            request.text.find_first_of(kVisibleAscii) != std::string::npos;
+        check(!plainlyValid, "a valid request was refused", request.text);
+      }
+    }
+    check(queue.pending() <= 1, "admission posted more than one job");
+  }
+}
+
+}  // namespace
+}  // namespace talvori::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace talvori;
+  std::string line = repairUtf8(std::string(reinterpret_cast<const char*>(data), size));
+  const std::optional<Request> decoded = decodeRequest(line);
+  const std::optional<Request> expected = fuzz::expectedRequest(line);
+  fuzz::check(decoded.has_value() == expected.has_value(), "decoding disagrees with the parser",
+              line);
+  if (!decoded) return 0;
+  fuzz::check(*decoded == *expected, "decoded members differ from the parser's", line);
+  fuzz::admit(*decoded);
+  return 0;
+}
