@@ -179,7 +179,11 @@ std::size_t countCharacters(std::string_view text, std::size_t limit) {
     const std::size_t n = text.size();
     if (n / 2 > limit) return limit + 1;  // even all CR LF pairs would be too many
     std::size_t pairs = 0;
-    for (std::size_t i = 0; i + 1 < n; ++i) pairs += text[i] == '\r' && text[i + 1] == '\n';
+    // Branch-free: the comparisons are combined as integers.
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+      pairs +=
+          static_cast<std::size_t>(text[i] == '\r') & static_cast<std::size_t>(text[i + 1] == '\n');
+    }
     return std::min(n - pairs, limit + 1);
   }
   // Most text needs only the simple rules: CR LF stays together, controls stand alone, and
