@@ -13,19 +13,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AgentProcess;
+using testing::requestLine;
+using testing::startHeadlessAgent;
 
 const std::string kInvalid = "文字为空、过长或语言设置无效。";
 const std::string kFull = "翻译队列已满，请稍后重试。";
 const std::string kUnsupported = "系统不支持这组语言，或无法识别这段文字。";
-
-std::unique_ptr<AgentProcess> startAgent() {
-  return std::make_unique<AgentProcess>(std::string(TALVORI_BINARY_DIR) + "/talvori",
-                                        std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
-}
-
-std::string request(const std::string& id, const std::string& text, const std::string& target) {
-  return R"({"id":")" + id + R"(","text":")" + text + R"(","target":")" + target + "\"}\n";
-}
 
 // What the engine's own command line gives for `text`, Spanish to English, unknown words
 // unmarked.
@@ -41,10 +34,10 @@ std::string engineTranslation(const std::string& text) {
 }
 
 TEST(Agent, TranslatesSpanishAndRefusesUnsupportedPairs) {
-  auto agent = startAgent();
+  auto agent = startHeadlessAgent();
   const std::string spanish = "El perro come la manzana en la casa.";
-  agent->write(request("es", spanish, "en"));
-  agent->write(request("zh", "This English sentence has no Chinese engine.", "zh-Hans"));
+  agent->write(requestLine("es", spanish, "en"));
+  agent->write(requestLine("zh", "This English sentence has no Chinese engine.", "zh-Hans"));
   agent->write("not a request\n\n{\"id\":5,\"text\":\"x\",\"target\":\"en\"}\n");
   agent->write(R"({"id":"crlf","text":"Good morning to all of you, friends.","target":"en"})"
                "\r\n");
@@ -68,14 +61,14 @@ TEST(Agent, TranslatesSpanishAndRefusesUnsupportedPairs) {
 // A long translation keeps the queue busy while 40 more requests arrive: 32 wait, the rest are
 // turned away at once, and the waiting ones are answered in order afterwards.
 TEST(Agent, RefusesRequestsBeyondTheQueue) {
-  auto agent = startAgent();
+  auto agent = startHeadlessAgent();
   std::string longSpanish;
   while (longSpanish.size() < 9000) longSpanish += "El gato duerme en la silla de la cocina. ";
-  std::string burst = request("long", longSpanish, "en");
+  std::string burst = requestLine("long", longSpanish, "en");
   for (int i = 0; i < 40; ++i) {
-    burst += request(std::to_string(i), "Plain English words for the shortcut path.", "en");
+    burst += requestLine(std::to_string(i), "Plain English words for the shortcut path.", "en");
   }
-  burst += request("invalid", "Plain English words.", "EN");
+  burst += requestLine("invalid", "Plain English words.", "EN");
   agent->write(burst);
   const auto lines = agent->readLines(42, 60s);
   ASSERT_EQ(lines.size(), 42u) << agent->output();
@@ -96,9 +89,10 @@ TEST(Agent, RefusesRequestsBeyondTheQueue) {
 // A pair the distribution offers but this machine lacks shows the panel and fails until its
 // package is installed; the queue goes on.
 TEST(Agent, APairWithoutItsDataFailsAndTheQueueGoesOn) {
-  auto agent = startAgent();
-  agent->write(request("ca", "El govern ha aprovat avui el pressupost per a l'any vinent.", "en"));
-  agent->write(request("en", "Plain English words for the shortcut path.", "en"));
+  auto agent = startHeadlessAgent();
+  agent->write(
+      requestLine("ca", "El govern ha aprovat avui el pressupost per a l'any vinent.", "en"));
+  agent->write(requestLine("en", "Plain English words for the shortcut path.", "en"));
   const auto lines = agent->readLines(2, 20s);
   ASSERT_EQ(lines.size(), 2u) << agent->output();
   EXPECT_EQ(lines[0], "{\"id\":\"ca\",\"error\":\"本地翻译未完成。请重试并允许系统下载语言包。\"}");
@@ -112,7 +106,7 @@ TEST(Agent, APairWithoutItsDataFailsAndTheQueueGoesOn) {
 TEST(Agent, WorksWithoutADisplay) {
   AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
                      {"QT_QPA_PLATFORM=", "DISPLAY=:97", "WAYLAND_DISPLAY=wayland-97"});
-  agent.write(request("1", "Nothing but plain English words here.", "en"));
+  agent.write(requestLine("1", "Nothing but plain English words here.", "en"));
   const auto lines = agent.readLines(1, 20s);
   ASSERT_EQ(lines.size(), 1u) << agent.errors();
   EXPECT_EQ(lines[0], "{\"id\":\"1\",\"text\":\"Nothing but plain English words here.\"}");
@@ -122,7 +116,7 @@ TEST(Agent, WorksWithoutADisplay) {
 }
 
 TEST(Agent, EndsAtOnceWhenInputEnds) {
-  auto agent = startAgent();
+  auto agent = startHeadlessAgent();
   agent->closeInput();
   EXPECT_EQ(agent->wait(10s), 0);
   EXPECT_EQ(agent->output(), "");
@@ -132,11 +126,12 @@ TEST(Agent, EndsAtOnceWhenInputEnds) {
 // Requests still waiting or translating when input ends get no reply, and nothing waits for the
 // engine.
 TEST(Agent, EndsPromptlyWithRequestsWaiting) {
-  auto agent = startAgent();
+  auto agent = startHeadlessAgent();
   std::string longSpanish;
   while (longSpanish.size() < 9000) longSpanish += "La casa tiene una puerta roja y dos ventanas. ";
-  agent->write(request("long", longSpanish, "en"));
-  for (int i = 0; i < 5; ++i) agent->write(request(std::to_string(i), "Plain English here.", "en"));
+  agent->write(requestLine("long", longSpanish, "en"));
+  for (int i = 0; i < 5; ++i)
+    agent->write(requestLine(std::to_string(i), "Plain English here.", "en"));
   agent->closeInput();
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(agent->wait(10s), 0);

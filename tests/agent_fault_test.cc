@@ -21,21 +21,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AgentProcess;
+using testing::requestLine;
+using testing::startHeadlessAgent;
 
 const std::string kInvalid = "文字为空、过长或语言设置无效。";
 const std::string kFailed = "本地翻译未完成。请重试并允许系统下载语言包。";
 const std::string kEnglish = "Good morning to all of you, my friends.";
 const std::string kSpanish = "El perro come la manzana en la casa.";
-
-std::unique_ptr<AgentProcess> startAgent(std::vector<std::string> environment = {}) {
-  environment.push_back("QT_QPA_PLATFORM=offscreen");
-  return std::make_unique<AgentProcess>(std::string(TALVORI_BINARY_DIR) + "/talvori",
-                                        std::move(environment));
-}
-
-std::string request(const std::string& id, const std::string& text, const std::string& target) {
-  return R"({"id":")" + id + R"(","text":")" + text + R"(","target":")" + target + "\"}\n";
-}
 
 std::string textReply(const std::string& id, const std::string& text) {
   return R"({"id":")" + id + R"(","text":")" + text + "\"}";
@@ -95,7 +87,7 @@ long residentKib(pid_t pid) {
 // Starts an agent and translates one Spanish sentence, so that its Spanish pipeline is running;
 // gives the translation's reply line.
 std::string warmUp(AgentProcess& agent) {
-  agent.write(request("warm", kSpanish, "en"));
+  agent.write(requestLine("warm", kSpanish, "en"));
   const auto lines = agent.readLines(1, 60s);
   EXPECT_EQ(lines.size(), 1u) << agent.errors();
   if (lines.empty()) return {};
@@ -107,18 +99,18 @@ std::string warmUp(AgentProcess& agent) {
 // not requests at all. English text for English is answered during admission, so every decoded
 // request is answered, in order, before the end of input ends the agent.
 TEST(AgentFaults, ReadsEveryLineOfAFlood) {
-  auto agent = startAgent();
+  auto agent = startHeadlessAgent();
   std::string input;
   std::vector<std::string> expected;
   for (int i = 0; i < 100000; ++i) {
     const std::string id = std::to_string(i);
     switch (i % 6) {
       case 0:
-        input += request(id, kEnglish, "en");
+        input += requestLine(id, kEnglish, "en");
         expected.push_back(textReply(id, kEnglish));
         break;
       case 1:
-        input += request(id, kEnglish, "fr");
+        input += requestLine(id, kEnglish, "fr");
         expected.push_back(errorReply(id, kInvalid));
         break;
       case 2:
@@ -157,7 +149,7 @@ TEST(AgentFaults, ReadsEveryLineOfAFlood) {
 // spinning; the reply then ends it silently through the broken pipe's default action, and its
 // engine programs end with it.
 TEST(AgentFaults, EndsQuietlyWhenTheHostStopsListening) {
-  auto agent = startAgent();
+  auto agent = startHeadlessAgent();
   warmUp(*agent);
   const std::vector<pid_t> pipeline = childrenOf(agent->pid());
   ASSERT_FALSE(pipeline.empty());
@@ -166,7 +158,7 @@ TEST(AgentFaults, EndsQuietlyWhenTheHostStopsListening) {
   std::this_thread::sleep_for(1s);
   EXPECT_LE(cpuTicks(agent->pid()) - before, 10) << "busy while nobody listens";
 
-  agent->write(request("unheard", kEnglish, "en"));
+  agent->write(requestLine("unheard", kEnglish, "en"));
   EXPECT_EQ(agent->wait(30s), std::nullopt);
   EXPECT_TRUE(WIFSIGNALED(agent->status()));
   EXPECT_EQ(WTERMSIG(agent->status()), SIGPIPE);
@@ -185,7 +177,7 @@ TEST(AgentFaults, DropsRepliesNobodyReadsWhenTheBrokenPipeIsIgnored) {
   warmUp(agent);
   agent.closeOutput();
   for (int i = 0; i < 20; ++i) {
-    agent.write(request(std::to_string(i), i % 2 ? kSpanish : kEnglish, "en"));
+    agent.write(requestLine(std::to_string(i), i % 2 ? kSpanish : kEnglish, "en"));
   }
   std::this_thread::sleep_for(2s);
   const long before = cpuTicks(agent.pid());
@@ -196,16 +188,28 @@ TEST(AgentFaults, DropsRepliesNobodyReadsWhenTheBrokenPipeIsIgnored) {
   EXPECT_EQ(agent.errors(), "");
 }
 
+// After a failed translation (two replies so far) the next request succeeds on a fresh pipeline,
+// and the agent still ends cleanly.
+void expectRecovery(AgentProcess& agent, const std::string& translation) {
+  agent.write(requestLine("after", kSpanish, "en"));
+  const auto lines = agent.readLines(3, 60s);
+  ASSERT_EQ(lines.size(), 3u) << agent.errors();
+  EXPECT_EQ(lines[2], R"({"id":"after",)" + translation);
+  agent.closeInput();
+  EXPECT_EQ(agent.wait(10s), 0);
+  EXPECT_EQ(agent.errors(), "");
+}
+
 // An engine program killed mid-translation fails that request; the next one gets a fresh
 // pipeline and succeeds.
 TEST(AgentFaults, AKilledEngineProgramFailsOneRequest) {
-  auto agent = startAgent();
+  auto agent = startHeadlessAgent();
   const std::string translation = warmUp(*agent);
   const std::vector<pid_t> pipeline = childrenOf(agent->pid());
   ASSERT_GE(pipeline.size(), 2u);
   // Stopped, the pipeline cannot answer before one of its programs is killed.
   for (pid_t child : pipeline) kill(child, SIGSTOP);
-  agent->write(request("killed", kSpanish, "en"));
+  agent->write(requestLine("killed", kSpanish, "en"));
   std::this_thread::sleep_for(200ms);
   kill(pipeline[pipeline.size() / 2], SIGKILL);
   for (pid_t child : pipeline) kill(child, SIGCONT);
@@ -213,46 +217,34 @@ TEST(AgentFaults, AKilledEngineProgramFailsOneRequest) {
   ASSERT_EQ(lines.size(), 2u) << agent->errors();
   EXPECT_EQ(lines[1], errorReply("killed", kFailed));
 
-  agent->write(request("after", kSpanish, "en"));
-  lines = agent->readLines(3, 60s);
-  ASSERT_EQ(lines.size(), 3u) << agent->errors();
-  EXPECT_EQ(lines[2], R"({"id":"after",)" + translation);
-  agent->closeInput();
-  EXPECT_EQ(agent->wait(10s), 0);
-  EXPECT_EQ(agent->errors(), "");
+  expectRecovery(*agent, translation);
 }
 
 // A stalled engine fails the request once its time is up (10 s for a short text), and the next
 // request succeeds on a fresh pipeline.
 TEST(AgentFaults, AStalledEngineFailsOneRequest) {
-  auto agent = startAgent();
+  auto agent = startHeadlessAgent();
   const std::string translation = warmUp(*agent);
   const std::vector<pid_t> pipeline = childrenOf(agent->pid());
   ASSERT_FALSE(pipeline.empty());
   kill(pipeline.front(), SIGSTOP);
-  agent->write(request("stalled", kSpanish, "en"));
+  agent->write(requestLine("stalled", kSpanish, "en"));
   auto lines = agent->readLines(2, 40s);
   ASSERT_EQ(lines.size(), 2u) << agent->errors();
   EXPECT_EQ(lines[1], errorReply("stalled", kFailed));
   EXPECT_FALSE(alive(pipeline.front())) << "the stalled program was left behind";
 
-  agent->write(request("after", kSpanish, "en"));
-  lines = agent->readLines(3, 60s);
-  ASSERT_EQ(lines.size(), 3u) << agent->errors();
-  EXPECT_EQ(lines[2], R"({"id":"after",)" + translation);
-  agent->closeInput();
-  EXPECT_EQ(agent->wait(10s), 0);
-  EXPECT_EQ(agent->errors(), "");
+  expectRecovery(*agent, translation);
 }
 
 // A 50 MB line is read whole and refused as too long, and the memory it took is given back.
 TEST(AgentFaults, AFiftyMegabyteLineIsRefusedAndItsMemoryReturned) {
   // The checked build's allocator holds freed blocks back to catch late uses; hand them back at
   // once so that resident memory means the same as in a plain build.
-  auto agent = startAgent(
+  auto agent = startHeadlessAgent(
       {"ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
        ":quarantine_size_mb=0"});
-  agent->write(request("warm", kEnglish, "en"));
+  agent->write(requestLine("warm", kEnglish, "en"));
   ASSERT_EQ(agent->readLines(1, 30s).size(), 1u) << agent->errors();
   const long before = residentKib(agent->pid());
   ASSERT_GT(before, 0);
@@ -267,7 +259,7 @@ TEST(AgentFaults, AFiftyMegabyteLineIsRefusedAndItsMemoryReturned) {
   EXPECT_EQ(lines[1], errorReply("huge", kInvalid));
 
   // One more request makes sure the main thread has finished with the long one.
-  agent->write(request("next", kEnglish, "en"));
+  agent->write(requestLine("next", kEnglish, "en"));
   lines = agent->readLines(3, 30s);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2], textReply("next", kEnglish));

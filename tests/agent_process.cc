@@ -148,4 +148,14 @@ std::optional<int> AgentProcess::wait(std::chrono::milliseconds timeout) {
   return WEXITSTATUS(status_);
 }
 
+std::unique_ptr<AgentProcess> startHeadlessAgent(std::vector<std::string> environment) {
+  environment.push_back("QT_QPA_PLATFORM=offscreen");
+  return std::make_unique<AgentProcess>(std::string(TALVORI_BINARY_DIR) + "/talvori",
+                                        std::move(environment));
+}
+
+std::string requestLine(const std::string& id, const std::string& text, const std::string& target) {
+  return R"({"id":")" + id + R"(","text":")" + text + R"(","target":")" + target + "\"}\n";
+}
+
 }  // namespace talvori::testing

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,5 +60,11 @@ class AgentProcess {
   bool reaped_ = false;
   int status_ = 0;
 };
+
+// The agent built with the tests, started headless (offscreen) with the extra environment given.
+std::unique_ptr<AgentProcess> startHeadlessAgent(std::vector<std::string> environment = {});
+
+// One request line, ended by a line feed. The strings are put in as they are, unescaped.
+std::string requestLine(const std::string& id, const std::string& text, const std::string& target);
 
 }  // namespace talvori::testing
