@@ -23,6 +23,7 @@ class Delegate final : public std::enable_shared_from_this<Delegate> {
   void applicationDidFinishLaunching();
 
  private:
+  // Declared before `model`, which is built on them.
   QtMainQueue& mainQueue_ = QtMainQueue::instance();
   std::unique_ptr<TranslationService> translation_;
 
