@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -40,7 +41,7 @@ constexpr std::array kProfiles = {
             "era muy hasta desde está porque qué hay puede pueden así nos ni tiene tienen donde "
             "mismo cada otro otros otra después aunque eso hace siempre ella según menos estos "
             "estas debe cual cuál mediante cualquier ningún ninguna algún alguna algunos éste "
-            "ésta sólo solo además están será usa e u",
+            "ésta sólo solo además están será usa e u dos",
             "áéíóúñü¿¡",
             "ción_ ciones_ ones_ dad_ ando_ iendo_ ado_ ados_ ada_ adas_ ble_ bles_ mente_ ll ue "
             "ie o_ os_"},
@@ -123,6 +124,31 @@ constexpr std::array kProfiles = {
             "", "ng_ kan_ nya_ _ber _meng _mem _di ny"},
 };
 
+// Spellings that set a close relative apart from a main language because the main language does
+// not write them in its own words (only in names and loanwords), in the notation of the profiles'
+// fragments ("_" a word edge). With the letters and words by which the two differ they are the
+// relative's distinctive evidence (see distinctiveEvidence).
+struct Marks {
+  std::string_view relative;
+  std::string_view main;
+  std::string_view marks;
+};
+constexpr std::array kMarks = {
+    Marks{"pt", "es", "lh nh aix eiro eira dade_ dades_ ível_ ável_ agem_ agens_ ou_ eu_ iu_"},
+    Marks{"gl", "es",
+          "nh aix eiro eira dade_ dades_ cións_ óns_ ábel_ íbel_ axe_ axes_ ou_ eu_ iu_ _xe _xa "
+          "_xu bx "
+          "_nun_ _nunha_ _coa_"},
+    Marks{"ca", "es",
+          "ny l·l tx tj tg ig_ iu_ eu_ eix aix ts_ ns_ ció_ cions_ ència_ ències_ ment_ _pel_ "
+          "_pels_"},
+    Marks{"ca", "fr",
+          "ny l·l tx tj tg ig_ iu_ eix aix ció_ cions_ ència_ ències_ ària_ rà_ ll_ _pel_ _pels_"},
+    Marks{"it", "es", "gli zione zioni cch ggi ll'"},
+    Marks{"nl", "de", "ij oe uu ui ou"},
+    Marks{"af", "de", "oe"},
+};
+
 constexpr size_t kCount = kProfiles.size();
 constexpr float kFrequentWeight = 2;
 constexpr float kWordWeight = 1;
@@ -132,6 +158,13 @@ constexpr float kFragmentWeight = 0.5;
 
 // The weight of one piece of evidence for each profile.
 using Weights = std::array<float, kCount>;
+
+size_t indexOf(std::string_view code) {
+  for (size_t i = 0; i < kCount; ++i) {
+    if (kProfiles[i].code == code) return i;
+  }
+  return kCount;
+}
 
 template <typename Visit>
 void forEachWord(std::string_view list, Visit&& visit) {
@@ -148,6 +181,8 @@ struct Tables {
   std::unordered_map<std::string_view, Weights> words;
   std::unordered_map<UChar32, Weights> letters;
   std::vector<std::pair<std::string, Weights>> fragments;  // '_' replaced by ' '
+  // For each relative and main language, its marks with '_' replaced by ' '.
+  std::vector<std::tuple<size_t, size_t, std::vector<std::string>>> marks;
 
   Tables() {
     std::unordered_map<std::string, Weights> fragmentWeights;
@@ -171,6 +206,15 @@ struct Tables {
       for (float& w : weights) w -= kForeignLetterCost;
     }
     fragments.assign(fragmentWeights.begin(), fragmentWeights.end());
+    for (const Marks& m : kMarks) {
+      std::vector<std::string> spellings;
+      forEachWord(m.marks, [&](std::string_view f) {
+        std::string mark(f);
+        for (char& ch : mark) ch = ch == '_' ? ' ' : ch;
+        spellings.push_back(std::move(mark));
+      });
+      marks.emplace_back(indexOf(m.relative), indexOf(m.main), std::move(spellings));
+    }
   }
 };
 
@@ -255,6 +299,35 @@ std::span<const ProfileScore> scoreLatinProfiles(std::string_view text) {
     scores[i] = {kProfiles[i].code, total[i], wordTotal[i], foreign[i]};
   }
   return scores;
+}
+
+int distinctiveEvidence(std::string_view text, std::string_view relative, std::string_view main) {
+  const size_t r = indexOf(relative);
+  const size_t m = indexOf(main);
+  if (r == kCount || m == kCount) return 0;
+  static std::string words;
+  static std::vector<UChar32> accented;
+  const Tables& t = tables();
+  normalise(text, words, accented);
+  int evidence = 0;
+  for (UChar32 c : accented) {
+    if (auto it = t.letters.find(c); it != t.letters.end()) {
+      evidence += it->second[r] > 0 && it->second[m] < 0;
+    }
+  }
+  const std::string_view all(words);
+  for (size_t begin = 1; begin < all.size();) {
+    const size_t end = all.find(' ', begin);
+    if (auto it = t.words.find(all.substr(begin, end - begin)); it != t.words.end()) {
+      evidence += it->second[r] > 0 && it->second[m] == 0;
+    }
+    begin = end + 1;
+  }
+  for (const auto& [relativeIndex, mainIndex, spellings] : t.marks) {
+    if (relativeIndex != r || mainIndex != m) continue;
+    for (const std::string& mark : spellings) evidence += all.find(mark) != std::string_view::npos;
+  }
+  return evidence;
 }
 
 std::string_view latinProfileOf(std::string_view language) {

@@ -24,6 +24,13 @@ struct ProfileScore {
 // storage that the next call overwrites. Main thread only.
 std::span<const ProfileScore> scoreLatinProfiles(std::string_view text);
 
+// How many signs in `text` (valid UTF-8) set `relative` apart from `main`, two profiled languages:
+// letters of the relative's alphabet outside the main language's ("ç", "ã" against Spanish),
+// words of the relative's lists that the main language's lists lack ("unha", "che", "de" against
+// German), and the relative's characteristic spellings ("lh", "ny", "gli", "ij"; each counted
+// once). 0 when either language has no profile. Main thread only.
+int distinctiveEvidence(std::string_view text, std::string_view relative, std::string_view main);
+
 // Whether `language` (a CLD2 answer in BCP 47) has a profile, or is an alternative code of one
 // ("ms" for the Indonesian and Malay profile "id"); gives the profile's code, empty if none.
 std::string_view latinProfileOf(std::string_view language);

@@ -278,6 +278,69 @@ constexpr double kProfileEvidenceAgainstUnprofiled = 3;
 // text and a count of telltale words does not.
 constexpr size_t kProfileMaxBytes = 1024;
 
+// Close relatives of each main language: languages that share most of its short words and
+// spellings, so that a short text of the main language is often equally good in them ("símbolos
+// diferentes" is Spanish, Portuguese and Galician). Romanian is not one of Spanish's, nor Italian
+// one of French's: they share few short words, and a text of one without the other's letters is
+// rarely valid in the other.
+struct Family {
+  std::string_view main;
+  std::array<std::string_view, 8> relatives;
+};
+constexpr std::array<Family, 4> kFamilies = {{
+    {"es", {"pt", "gl", "ca", "it", "ast", "an", "oc"}},
+    {"fr", {"ca", "oc", "wa", "co", "ht"}},
+    {"de", {"nl", "af", "lb", "fy"}},
+    {"en", {"sco"}},
+}};
+
+size_t codePoints(std::string_view text) {
+  return std::ranges::count_if(text,
+                               [](char c) { return (static_cast<uint8_t>(c) & 0xC0) != 0x80; });
+}
+
+// Texts shorter than this many code points are where CLD2 confuses close relatives most (about a
+// third of short Spanish phrases); from this length on its own answer of a relative is kept, as
+// it is then right far more often than the profiles, which tie on most such texts.
+constexpr size_t kShortTextLimit = 20;
+
+const ProfileScore* scoreOf(std::span<const ProfileScore> scores, std::string_view language) {
+  for (const ProfileScore& s : scores) {
+    if (s.language == language) return &s;
+  }
+  return nullptr;
+}
+
+// The prior for the main languages. They are what users mostly ask the agent to translate, and
+// far more common among them than their relatives; a Spanish text called Galician gets no
+// translation at all. So a text that the other rules give to a close relative goes to its main
+// language when nothing in it sets the relative apart: no letter of the relative's alphabet that
+// the main language lacks ("ç", "ã", "à", "·" against Spanish), none of the relative's words that
+// the main language does not have ("unha", "che", "amb", "de" against German), and none of its
+// characteristic spellings ("lh", "nh", "ny", "gli", "ij"); see distinctiveEvidence. The main
+// language must also have evidence of its own (a positive profile score) and no letter outside its
+// alphabet. A relative without a profile ("oc", "lb", ...) gives way only to a main language that
+// is among the profiles' leaders with word evidence and no letter outside its alphabet. When two
+// main languages qualify (Catalan: Spanish and French), the better scored wins, and on a tie the
+// first family listed (Spanish, the pair most often installed).
+std::string_view preferMain(std::string_view text, std::span<const ProfileScore> scores,
+                            std::string_view language, double best) {
+  const ProfileScore* relative = scoreOf(scores, latinProfileOf(language));
+  const ProfileScore* preferred = nullptr;
+  for (const Family& family : kFamilies) {
+    if (std::ranges::find(family.relatives, language) == family.relatives.end()) continue;
+    const ProfileScore* main = scoreOf(scores, family.main);
+    if (main->foreignLetters > 0 || main->score <= 0) continue;
+    if (relative != nullptr) {
+      if (distinctiveEvidence(text, relative->language, main->language) > 0) continue;
+    } else if (main->score <= best - kProfileMargin || main->words < kProfileEvidence) {
+      continue;
+    }
+    if (preferred == nullptr || main->score > preferred->score) preferred = main;
+  }
+  return preferred != nullptr ? preferred->language : language;
+}
+
 // Second opinion on Latin-script text. The CLD2 tables Debian ships often misname short or
 // technical sentences of the main languages ("Especifica el color para los conectores." is
 // English to it, "Les lignes courtes" Norwegian), so our own profiles of function words, letters
@@ -289,21 +352,29 @@ constexpr size_t kProfileMaxBytes = 1024;
 //   Dutch, Afrikaans) are all profiled, so a text more Portuguese than Spanish never becomes
 //   Spanish. Two such leaders leave CLD2's answer;
 // - the chosen language needs kProfileEvidence from words, and more against an answer without a
-//   profile.
+//   profile;
+// - last, a relative of a main language chosen by the profiles, or named by CLD2 for a short text,
+//   goes to the main language unless the text holds evidence of the relative (preferMain).
 std::optional<std::string> reconcileLatin(
     std::string_view text, const std::optional<std::string>& answer,
     const std::array<std::optional<std::string>, 3>& proposals) {
   const std::span<const ProfileScore> scores = scoreLatinProfiles(text);
   double best = 0;
   for (const ProfileScore& s : scores) best = std::max(best, s.score);
-  if (best <= 0) return answer;
+  const bool shortText = codePoints(text) < kShortTextLimit;
+  auto withPrior = [&](const std::optional<std::string>& language) -> std::optional<std::string> {
+    if (!language || (!shortText && language == answer)) return language;
+    const std::string_view preferred = preferMain(text, scores, *language, best);
+    return preferred == *language ? language : std::string(preferred);
+  };
+  if (best <= 0) return withPrior(answer);
   const std::string_view answered = answer ? latinProfileOf(*answer) : std::string_view();
   const ProfileScore* choice = nullptr;
   const ProfileScore* onlyLeader = nullptr;
   int leaders = 0;
   for (const ProfileScore& s : scores) {
     if (s.score <= best - kProfileMargin) continue;
-    if (s.language == answered) return answer;
+    if (s.language == answered) return withPrior(answer);
     ++leaders;
     onlyLeader = &s;
     const bool proposed = std::ranges::find(kMainLatin, s.language) != kMainLatin.end() ||
@@ -311,16 +382,16 @@ std::optional<std::string> reconcileLatin(
                             return p && latinProfileOf(*p) == s.language;
                           });
     if (!proposed) continue;
-    if (choice != nullptr) return answer;  // two plausible leaders
+    if (choice != nullptr) return withPrior(answer);  // two plausible leaders
     choice = &s;
   }
   if (choice == nullptr && leaders == 1) choice = onlyLeader;
-  if (choice == nullptr || choice->words < kProfileEvidence) return answer;
+  if (choice == nullptr || choice->words < kProfileEvidence) return withPrior(answer);
   if (answered.empty() &&
       (choice->words < kProfileEvidenceAgainstUnprofiled || choice->foreignLetters > 0)) {
-    return answer;
+    return withPrior(answer);
   }
-  return std::string(choice->language);
+  return withPrior(std::string(choice->language));
 }
 
 // CLD2's choice among the languages of `text` written in `script`, the script with the most

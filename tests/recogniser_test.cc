@@ -158,6 +158,40 @@ TEST(RecogniserTest, ProfilesSettleLatinScriptRelatives) {
   });
 }
 
+// Short texts that are equally good in a main language and its close relatives go to the main
+// language; any letter, word or spelling of the relative that the main language lacks keeps the
+// relative.
+TEST(RecogniserTest, AmbiguousTextsGoToTheMainLanguage) {
+  expectAll({
+      // CLD2 calls these Portuguese, Galician or Italian; nothing in them is not Spanish.
+      {"Tabla de símbolos", "es"},
+      {"Módulo cargado", "es"},
+      {"Volumen lógico", "es"},
+      {"Texto plano", "es"},
+      {"modo texto", "es"},
+      {"con formato largo", "es"},
+      // Evidence of the relative: letters ("ã", "ç", "à", "·"), words ("non", "unha", "che",
+      // "het", "l'"), spellings ("lh", "ny", "gli", "_xe", "ció", "ij").
+      {"Não foi possível abrir", "pt"},
+      {"o trabalho atual", "pt"},
+      {"Non se atopou o ficheiro", "gl"},
+      {"unha cadea baleira", "gl"},
+      {"Xestor de ventás", "gl"},
+      {"Canvia la contrasenya", "ca"},
+      {"obre l'arxiu nou", "ca"},
+      {"col·lecció de fitxers", "ca"},
+      {"Paràmetres del sistema", "ca"},
+      {"gli utenti attivi", "it"},
+      {"che non esiste", "it"},
+      {"Impostazioni della rete", "it"},
+      {"het bestand openen", "nl"},
+      {"Kies een map", "nl"},
+      // Longer sentences keep CLD2's answer of a relative.
+      {"El govern ha aprovat avui el pressupost per a l'any vinent.", "ca"},
+      {"Non se pode abrir o ficheiro porque xa está en uso.", "gl"},
+  });
+}
+
 TEST(RecogniserTest, InvalidOrUnusualBytesAreHarmless) {
   expectAll({
       // Invalid sequences and control characters in the middle do not hide the text after them.
