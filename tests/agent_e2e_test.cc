@@ -16,10 +16,6 @@ using testing::AgentProcess;
 using testing::requestLine;
 using testing::startHeadlessAgent;
 
-const std::string kInvalid = "文字为空、过长或语言设置无效。";
-const std::string kFull = "翻译队列已满，请稍后重试。";
-const std::string kUnsupported = "系统不支持这组语言，或无法识别这段文字。";
-
 // What the engine's own command line gives for `text`, Spanish to English, unknown words
 // unmarked.
 std::string engineTranslation(const std::string& text) {
@@ -44,7 +40,7 @@ TEST(Agent, TranslatesSpanishAndRefusesUnsupportedPairs) {
   auto lines = agent->readLines(3, 30s);
   ASSERT_EQ(lines.size(), 3u) << agent->output();
   EXPECT_EQ(lines[0], "{\"id\":\"es\",\"text\":\"" + engineTranslation(spanish) + "\"}");
-  EXPECT_EQ(lines[1], "{\"id\":\"zh\",\"error\":\"" + kUnsupported + "\"}");
+  EXPECT_EQ(lines[1], "{\"id\":\"zh\",\"error\":\"" + testing::kUnsupportedMessage + "\"}");
   EXPECT_EQ(lines[2], "{\"id\":\"crlf\",\"text\":\"Good morning to all of you, friends.\"}");
 
   // A last line without a line feed is still a request; answered at once, it is answered before
@@ -73,9 +69,10 @@ TEST(Agent, RefusesRequestsBeyondTheQueue) {
   const auto lines = agent->readLines(42, 60s);
   ASSERT_EQ(lines.size(), 42u) << agent->output();
   for (int i = 0; i < 8; ++i) {
-    EXPECT_EQ(lines[i], "{\"id\":\"" + std::to_string(32 + i) + "\",\"error\":\"" + kFull + "\"}");
+    EXPECT_EQ(lines[i], "{\"id\":\"" + std::to_string(32 + i) + "\",\"error\":\"" +
+                            testing::kQueueFullMessage + "\"}");
   }
-  EXPECT_EQ(lines[8], "{\"id\":\"invalid\",\"error\":\"" + kInvalid + "\"}");
+  EXPECT_EQ(lines[8], "{\"id\":\"invalid\",\"error\":\"" + testing::kInvalidMessage + "\"}");
   EXPECT_TRUE(lines[9].starts_with("{\"id\":\"long\",\"text\":\"The cat")) << lines[9];
   for (int i = 0; i < 32; ++i) {
     EXPECT_EQ(lines[10 + i], "{\"id\":\"" + std::to_string(i) +
@@ -95,7 +92,7 @@ TEST(Agent, APairWithoutItsDataFailsAndTheQueueGoesOn) {
   agent->write(requestLine("en", "Plain English words for the shortcut path.", "en"));
   const auto lines = agent->readLines(2, 20s);
   ASSERT_EQ(lines.size(), 2u) << agent->output();
-  EXPECT_EQ(lines[0], "{\"id\":\"ca\",\"error\":\"本地翻译未完成。请重试并允许系统下载语言包。\"}");
+  EXPECT_EQ(lines[0], "{\"id\":\"ca\",\"error\":\"" + testing::kFailedMessage + "\"}");
   EXPECT_EQ(lines[1], "{\"id\":\"en\",\"text\":\"Plain English words for the shortcut path.\"}");
   agent->closeInput();
   EXPECT_EQ(agent->wait(10s), 0);

@@ -24,8 +24,6 @@ using testing::AgentProcess;
 using testing::requestLine;
 using testing::startHeadlessAgent;
 
-const std::string kInvalid = "文字为空、过长或语言设置无效。";
-const std::string kFailed = "本地翻译未完成。请重试并允许系统下载语言包。";
 const std::string kEnglish = "Good morning to all of you, my friends.";
 const std::string kSpanish = "El perro come la manzana en la casa.";
 
@@ -111,7 +109,7 @@ TEST(AgentFaults, ReadsEveryLineOfAFlood) {
         break;
       case 1:
         input += requestLine(id, kEnglish, "fr");
-        expected.push_back(errorReply(id, kInvalid));
+        expected.push_back(errorReply(id, testing::kInvalidMessage));
         break;
       case 2:
         input += "not a request " + id + "\n";
@@ -119,7 +117,7 @@ TEST(AgentFaults, ReadsEveryLineOfAFlood) {
       case 3:
         input +=
             R"({"target":"en","id":")" + id + R"(","extra":[1,{"a":null}],"text":" \t "})" + "\r\n";
-        expected.push_back(errorReply(id, kInvalid));
+        expected.push_back(errorReply(id, testing::kInvalidMessage));
         break;
       case 4:
         input += R"({"id":)" + id + R"(,"text":"x","target":"en"})" + "\n\n";
@@ -215,7 +213,7 @@ TEST(AgentFaults, AKilledEngineProgramFailsOneRequest) {
   for (pid_t child : pipeline) kill(child, SIGCONT);
   auto lines = agent->readLines(2, 30s);
   ASSERT_EQ(lines.size(), 2u) << agent->errors();
-  EXPECT_EQ(lines[1], errorReply("killed", kFailed));
+  EXPECT_EQ(lines[1], errorReply("killed", testing::kFailedMessage));
 
   expectRecovery(*agent, translation);
 }
@@ -231,7 +229,7 @@ TEST(AgentFaults, AStalledEngineFailsOneRequest) {
   agent->write(requestLine("stalled", kSpanish, "en"));
   auto lines = agent->readLines(2, 40s);
   ASSERT_EQ(lines.size(), 2u) << agent->errors();
-  EXPECT_EQ(lines[1], errorReply("stalled", kFailed));
+  EXPECT_EQ(lines[1], errorReply("stalled", testing::kFailedMessage));
   EXPECT_FALSE(alive(pipeline.front())) << "the stalled program was left behind";
 
   expectRecovery(*agent, translation);
@@ -256,7 +254,7 @@ TEST(AgentFaults, AFiftyMegabyteLineIsRefusedAndItsMemoryReturned) {
   auto lines = agent->readLines(2, 120s);
   writer.join();
   ASSERT_EQ(lines.size(), 2u) << agent->errors();
-  EXPECT_EQ(lines[1], errorReply("huge", kInvalid));
+  EXPECT_EQ(lines[1], errorReply("huge", testing::kInvalidMessage));
 
   // One more request makes sure the main thread has finished with the long one.
   agent->write(requestLine("next", kEnglish, "en"));

@@ -61,6 +61,12 @@ class AgentProcess {
   int status_ = 0;
 };
 
+// The agent's fixed error messages, as a host reads them.
+inline const std::string kInvalidMessage = "文字为空、过长或语言设置无效。";
+inline const std::string kQueueFullMessage = "翻译队列已满，请稍后重试。";
+inline const std::string kUnsupportedMessage = "系统不支持这组语言，或无法识别这段文字。";
+inline const std::string kFailedMessage = "本地翻译未完成。请重试并允许系统下载语言包。";
+
 // The agent built with the tests, started headless (offscreen) with the extra environment given.
 std::unique_ptr<AgentProcess> startHeadlessAgent(std::vector<std::string> environment = {});
 
