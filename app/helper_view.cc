@@ -7,7 +7,7 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
-#include "queue/main_queue.h"
+#include "protocol/main_queue.h"
 #include "queue/model.h"
 
 namespace talvori {

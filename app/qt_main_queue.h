@@ -5,7 +5,7 @@
 #include <deque>
 #include <mutex>
 
-#include "queue/main_queue.h"
+#include "protocol/main_queue.h"
 
 namespace talvori {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "queue/main_queue.h"
+#include "protocol/main_queue.h"
 #include "queue/translation_service.h"
 
 namespace talvori {

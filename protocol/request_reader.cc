@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "protocol/utf8.h"
-#include "queue/main_queue.h"
+#include "protocol/main_queue.h"
 
 namespace talvori {
 

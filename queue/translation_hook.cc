@@ -1,6 +1,6 @@
 #include "queue/translation_hook.h"
 
-#include "queue/main_queue.h"
+#include "protocol/main_queue.h"
 #include "queue/model.h"
 
 namespace talvori {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <utility>
 
-#include "queue/main_queue.h"
+#include "protocol/main_queue.h"
 
 namespace talvori::testing {
 
