@@ -1,6 +1,6 @@
-#include <utility>
+#include "queue/translation_configuration.h"
 
-#include "queue/translation_service.h"
+#include <utility>
 
 namespace talvori {
 
