@@ -17,6 +17,7 @@
 #include "platform/apertium_pairs.h"
 #include "platform/apertium_pipeline.h"
 #include "platform/apertium_text_format.h"
+#include "protocol/utf8.h"
 
 namespace talvori {
 
@@ -30,12 +31,6 @@ constexpr std::size_t kFramePieceSize = 256;
 void postResult(MainQueue& mainQueue, TranslateCallback done, std::optional<std::string> result) {
   mainQueue.post(
       [done = std::move(done), result = std::move(result)]() mutable { done(std::move(result)); });
-}
-
-std::size_t characterCount(std::string_view text) {
-  std::size_t count = 0;
-  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
 }
 
 // Translates for one direction: owns that direction's pipeline and the worker thread that feeds
@@ -120,7 +115,7 @@ class DirectionWorker {
   std::optional<std::string> translate(const std::string& text) {
     const auto deadline =
         std::chrono::steady_clock::now() + options_.timeout +
-        options_.timeoutPerThousandCharacters * static_cast<long long>(characterCount(text)) / 1000;
+        options_.timeoutPerThousandCharacters * static_cast<long long>(countCodePoints(text)) / 1000;
     if (pipeline_ && served_ >= options_.recycleAfter) pipeline_.reset();
     if (!pipeline_) {
       const std::optional<ProgramList> programs = loadModePrograms(modeFile_, deadline);

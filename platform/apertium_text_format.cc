@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "protocol/utf8.h"
+
 namespace talvori {
 
 namespace {
@@ -27,36 +29,6 @@ bool isEscaped(char c) {
 }
 
 bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
-
-// Length of the well-formed UTF-8 sequence starting at `at`, or 0 when it is malformed.
-std::size_t utf8Length(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length = 0;
-  char32_t value = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    value = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    value = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(at + i) & 0x3F);
-  }
-  const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
-  const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
-  if (overlong || surrogate || value > 0x10FFFF) return 0;
-  return length;
-}
 
 // Length of the sentence-end blank run at `at`: repeated "\n\n" or "\r\n\r\n", longest first.
 std::size_t blankLinesAt(std::string_view text, std::size_t at) {
@@ -94,14 +66,15 @@ class Deformatter {
         out_ += '\\';
         out_ += c;
         ++i;
-      } else if (const std::size_t length = utf8Length(text, i); length > 0) {
-        flush();
-        out_.append(text.substr(i, length));
-        i += length;
       } else {
         flush();
-        out_ += '?';
-        ++i;
+        const std::size_t start = i;
+        if (decodeUtf8(text, i) == kIllFormed) {
+          out_ += '?';
+          i = start + 1;
+        } else {
+          out_.append(text.substr(start, i - start));
+        }
       }
     }
     sentenceEnd_ = true;

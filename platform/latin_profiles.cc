@@ -1,7 +1,6 @@
 #include "platform/latin_profiles.h"
 
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <array>
 #include <cstdint>
@@ -10,6 +9,8 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "protocol/utf8.h"
 
 namespace talvori {
 namespace {
@@ -190,9 +191,8 @@ struct Tables {
       const Profile& profile = kProfiles[i];
       forEachWord(profile.words, [&](std::string_view w) { words[w][i] = kWordWeight; });
       forEachWord(profile.frequent, [&](std::string_view w) { words[w][i] = kFrequentWeight; });
-      for (int32_t at = 0; at < static_cast<int32_t>(profile.letters.size());) {
-        UChar32 c;
-        U8_NEXT(profile.letters.data(), at, static_cast<int32_t>(profile.letters.size()), c);
+      for (std::size_t at = 0; at < profile.letters.size();) {
+        const UChar32 c = decodeUtf8(profile.letters, at);
         letters.try_emplace(c).first->second[i] = kLetterWeight + kForeignLetterCost;
       }
       forEachWord(profile.fragments, [&](std::string_view f) {
@@ -230,21 +230,15 @@ bool isApostrophe(UChar32 c) { return c == '\'' || c == 0x2019; }
 void normalise(std::string_view text, std::string& words, std::vector<UChar32>& accented) {
   words.assign(1, ' ');
   accented.clear();
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const auto length = static_cast<int32_t>(text.size());
   size_t wordStart = words.size();
-  for (int32_t i = 0; i < length;) {
-    UChar32 c;
-    U8_NEXT(bytes, i, length, c);
+  for (size_t i = 0; i < text.size();) {
+    UChar32 c = decodeUtf8(text, i);
     const bool letter = c >= 0 && (c < 0x80 ? ((c | 0x20) >= 'a' && (c | 0x20) <= 'z')
                                             : (u_isalpha(c) || c == 0xB7));  // "l·l"
     if (letter) {
       c = c < 0x80 ? (c | 0x20) : u_tolower(c);
       if (c >= 0x80 && c != 0xB7) accented.push_back(c);
-      char buffer[U8_MAX_LENGTH];
-      int32_t size = 0;
-      U8_APPEND_UNSAFE(buffer, size, c);
-      words.append(buffer, size);
+      appendUtf8(static_cast<char32_t>(c), words);
       continue;
     }
     if (words.size() == wordStart) continue;  // no word open

@@ -4,7 +4,6 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/uscript.h>
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <array>
@@ -21,6 +20,7 @@
 
 #include "cld2/public/compact_lang_det.h"
 #include "platform/latin_profiles.h"
+#include "protocol/utf8.h"
 
 namespace talvori {
 namespace {
@@ -63,15 +63,12 @@ bool isEastAsian(int script) {
 }
 
 // Calls `visit(c, begin, end)` for each code point of `text` with its byte range; an invalid
-// sequence gives c < 0.
+// sequence gives kIllFormed.
 template <typename Visit>
 void forEachCodePoint(std::string_view text, Visit&& visit) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const auto length = static_cast<int32_t>(text.size());
-  for (int32_t i = 0; i < length;) {
-    const int32_t begin = i;
-    UChar32 c;
-    U8_NEXT(bytes, i, length, c);
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t begin = i;
+    const UChar32 c = decodeUtf8(text, i);
     visit(c, begin, i);
   }
 }
@@ -85,10 +82,8 @@ struct ScriptCounts {
 
 ScriptCounts countScripts(std::string_view text) {
   ScriptCounts counts;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const auto length = static_cast<int32_t>(text.size());
-  for (int32_t i = 0; i < length;) {
-    const uint8_t byte = bytes[i];
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<uint8_t>(text[i]);
     if (byte < 0x80) {  // the common case, without table look-ups
       ++i;
       if (isAsciiLetter(byte)) {
@@ -98,9 +93,8 @@ ScriptCounts countScripts(std::string_view text) {
       }
       continue;
     }
-    UChar32 c;
-    U8_NEXT(bytes, i, length, c);
-    if (c < 0 || !isInterchangeable(c)) {
+    const UChar32 c = decodeUtf8(text, i);
+    if (c == kIllFormed || !isInterchangeable(c)) {
       counts.needsCleaning = true;
     } else if (u_isalpha(c)) {
       const UScriptCode script = scriptOf(c);
@@ -176,7 +170,7 @@ std::string chineseVariant(std::string_view text, int bopomofo) {
   HanVariants& variants = hanVariants();
   int simplified = 0;
   int traditional = bopomofo;
-  forEachCodePoint(text, [&](UChar32 c, int32_t, int32_t) {
+  forEachCodePoint(text, [&](UChar32 c, size_t, size_t) {
     if (c < 0x2E80) return;  // below the CJK blocks
     switch (variants.classify(c)) {
       case HanVariants::kSimplified:
@@ -223,8 +217,8 @@ bool writtenIn(CLD2::Language language, const char* script) {
 std::string cleanForCld2(std::string_view text) {
   std::string cleaned;
   cleaned.reserve(text.size());
-  forEachCodePoint(text, [&](UChar32 c, int32_t begin, int32_t end) {
-    if (c >= 0 && isInterchangeable(c)) {
+  forEachCodePoint(text, [&](UChar32 c, size_t begin, size_t end) {
+    if (c != kIllFormed && isInterchangeable(c)) {
       cleaned.append(text.substr(begin, end - begin));
     } else {
       cleaned.push_back(' ');

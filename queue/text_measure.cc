@@ -4,12 +4,13 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+
+#include "protocol/utf8.h"
 
 namespace talvori {
 
@@ -157,18 +158,16 @@ bool breaksBetween(int before, int after) {
 }  // namespace
 
 bool isBlank(std::string_view text) {
-  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
-  const auto n = static_cast<int32_t>(text.size());
-  int32_t i = 0;
-  while (i < n) {
-    if (s[i] < 0x80) {
-      if (!isAsciiWhitespace(s[i])) return false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      if (!isAsciiWhitespace(b)) return false;
       ++i;
       continue;
     }
-    UChar32 c;
-    U8_NEXT(s, i, n, c);
-    if (c < 0 || !isWhitespace(c)) return false;
+    const UChar32 c = decodeUtf8(text, i);
+    if (c == kIllFormed || !isWhitespace(c)) return false;
   }
   return true;
 }
@@ -217,9 +216,10 @@ std::size_t countCharacters(std::string_view text, std::size_t limit) {
              : isAsciiControl(b) ? U_GCB_CONTROL
                                  : U_GCB_OTHER;
     } else {
-      UChar32 c;
-      U8_NEXT(s, i, n, c);
-      if (c < 0) c = 0xFFFD;
+      std::size_t at = static_cast<std::size_t>(i);
+      UChar32 c = decodeUtf8(text, at);
+      i = static_cast<int32_t>(at);
+      if (c == kIllFormed) c = 0xFFFD;
       const uint8_t entry = classOf(c);
       kind = entry & ~BmpClasses::kPictographic;
       if (needsContext(kind) || (entry & BmpClasses::kPictographic) != 0) {

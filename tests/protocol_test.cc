@@ -152,8 +152,9 @@ TEST(WriteReply, AClosedOutputIsNotFatal) {
   close(fds[1]);
 }
 
-// Repair must match ICU's conversion, which replaces each maximal ill-formed subpart.
-TEST(RepairUtf8, MatchesIcuOnRandomBytes) {
+// Decoding and repair must match ICU's conversion, which replaces each maximal ill-formed
+// subpart: the same code points, the same count, and the same repaired bytes.
+TEST(Utf8, DecodesAndRepairsLikeIcuOnRandomBytes) {
   std::mt19937 random(42);
   const unsigned char interesting[] = {0x41, 0x80, 0xBF, 0xC0, 0xC2, 0xDF, 0xE0, 0xA0, 0xED,
                                        0x9F, 0xA0, 0xEF, 0xF0, 0x90, 0xF4, 0x8F, 0xF5, 0xFF};
@@ -163,8 +164,19 @@ TEST(RepairUtf8, MatchesIcuOnRandomBytes) {
     for (int i = 0; i < length; ++i) {
       bytes.push_back(static_cast<char>(interesting[random() % sizeof interesting]));
     }
+    const icu::UnicodeString utf16 = icu::UnicodeString::fromUTF8(bytes);
     std::string expected;
-    icu::UnicodeString::fromUTF8(bytes).toUTF8String(expected);
+    utf16.toUTF8String(expected);
+    std::u32string decoded, fromIcu;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const std::int32_t c = decodeUtf8(bytes, at);
+      decoded += static_cast<char32_t>(c == kIllFormed ? 0xFFFD : c);
+    }
+    for (int32_t i = 0; i < utf16.length(); i = utf16.moveIndex32(i, 1)) {
+      fromIcu += static_cast<char32_t>(utf16.char32At(i));
+    }
+    ASSERT_EQ(decoded, fromIcu) << ::testing::PrintToString(bytes);
+    ASSERT_EQ(countCodePoints(bytes), fromIcu.size());
     std::string repaired;
     appendRepairedUtf8(bytes, repaired);
     ASSERT_EQ(repaired, expected) << ::testing::PrintToString(bytes);
