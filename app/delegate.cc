@@ -16,7 +16,8 @@ namespace talvori {
 
 Delegate::Delegate()
     : translation_(makeApertiumService(mainQueue_)),
-      model({&makeRecogniser, *translation_, mainQueue_, STDOUT_FILENO}) {}
+      replies_(STDOUT_FILENO),
+      model({&makeRecogniser, *translation_, mainQueue_, replies_}) {}
 
 Delegate::~Delegate() = default;
 

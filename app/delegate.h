@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/qt_main_queue.h"
+#include "protocol/descriptor_reply_sink.h"
 #include "queue/model.h"
 #include "queue/translation_service.h"
 
@@ -26,6 +27,7 @@ class Delegate final : public std::enable_shared_from_this<Delegate> {
   // Declared before `model`, which is built on them.
   QtMainQueue& mainQueue_ = QtMainQueue::instance();
   std::unique_ptr<TranslationService> translation_;
+  DescriptorReplySink replies_;
 
  public:
   Model model;

@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "protocol/descriptor_reply_sink.h"
 #include "protocol/request.h"
 #include "protocol/request_reader.h"
 #include "queue/model.h"
@@ -31,9 +32,10 @@ void BM_ShortcutRequest(benchmark::State& state) {
       R"({"id":"req-000123","text":"The quick brown fox jumps over the lazy dog.","target":"en"})"
       "          ";
   const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  DescriptorReplySink replies(devNull);
   testing::ManualMainQueue queue;
   testing::FakeTranslationService service(queue);
-  Model model({[] { return std::make_unique<AlwaysEnglish>(); }, service, queue, devNull});
+  Model model({[] { return std::make_unique<AlwaysEnglish>(); }, service, queue, replies});
   for (auto _ : state) {
     auto request = decodeRequest(line);
     model.enqueue(std::move(*request));

@@ -1,8 +1,5 @@
 #include "protocol/reply.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
 
 #include "protocol/utf8.h"
@@ -80,42 +77,18 @@ void appendMember(Reply::CodingKeys key, std::string_view value, std::string& ou
   }
 }
 
-// Writes all of `bytes`, retrying partial writes and interrupted calls. Gives false on an error.
-bool writeAll(int fd, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, bytes, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 }  // namespace
 
 void encodeReply(const Reply& reply, std::string& out) {
   out += '{';
-  appendMember(Reply::CodingKeys::id, reply.id, out);
-  if (reply.text) {
-    out += ',';
-    appendMember(Reply::CodingKeys::text, *reply.text, out);
-  }
-  if (reply.error) {
-    out += ',';
-    appendMember(Reply::CodingKeys::error, *reply.error, out);
+  appendMember(Reply::CodingKeys::id, reply.id(), out);
+  out += ',';
+  if (const std::string* text = reply.text()) {
+    appendMember(Reply::CodingKeys::text, *text, out);
+  } else {
+    appendMember(Reply::CodingKeys::error, *reply.error(), out);
   }
   out += '}';
-}
-
-void writeReply(int fd, const Reply& reply) {
-  std::string line;
-  line.reserve(32 + reply.id.size() + (reply.text ? reply.text->size() : 0) +
-               (reply.error ? reply.error->size() : 0));
-  encodeReply(reply, line);
-  if (writeAll(fd, line.data(), line.size())) writeAll(fd, "\n", 1);
 }
 
 }  // namespace talvori

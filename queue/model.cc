@@ -27,17 +27,13 @@ std::string resolveTarget(const std::string& target, const std::optional<std::st
   return detected && detected->starts_with("zh") ? "en" : "zh-Hans";
 }
 
-Reply errorReply(std::string id, std::string_view message) {
-  return Reply{std::move(id), std::nullopt, std::string(message)};
-}
-
 }  // namespace
 
 Model::Model(Dependencies dependencies)
     : recogniser_(std::move(dependencies.recogniser)),
       translation_(dependencies.translation),
       mainQueue_(dependencies.mainQueue),
-      outputFd_(dependencies.outputFd) {}
+      replies_(dependencies.replies) {}
 
 void Model::onWillChange(std::function<void()> observer) {
   willChange_.push_back(std::move(observer));
@@ -54,11 +50,11 @@ void Model::enqueue(Request request) {
       countCharacters(request.text, kMaxTextCharacters) > kMaxTextCharacters ||
       !isAllowedTarget(request.target) ||
       countCharacters(request.id, kMaxIdCharacters) > kMaxIdCharacters) {
-    reply(errorReply(std::move(request.id), kInvalidRequestError));
+    reply(Reply::failure(std::move(request.id), kInvalidRequestError));
     return;
   }
   if (requests_.size() >= kMaxWaitingRequests) {
-    reply(errorReply(std::move(request.id), kQueueFullError));
+    reply(Reply::failure(std::move(request.id), kQueueFullError));
     return;
   }
   requests_.push_back(std::move(request));
@@ -82,7 +78,7 @@ void Model::next() {
   // Same primary subtag: the text already is in the target language and answers itself.
   const std::string_view detectedPrimary = detected ? primarySubtag(*detected) : "";
   if (!detectedPrimary.empty() && detectedPrimary == primarySubtag(resolved)) {
-    finish(Reply{std::move(request.id), std::move(request.text), std::nullopt});
+    finish(Reply::success(std::move(request.id), std::move(request.text)));
     return;
   }
   // The check starts in a later turn of the main queue, after this call has returned.
@@ -118,7 +114,7 @@ void Model::checkAvailability(std::optional<std::string> detected, std::string r
 void Model::usePair(AvailabilityStatus status, std::optional<Language> source, Language target,
                     const Request& request) {
   if (status == AvailabilityStatus::unsupported) {
-    finish(errorReply(request.id, kUnsupportedError));
+    finish(Reply::failure(request.id, kUnsupportedError));
     return;
   }
   // The panel shows itself only while the pair still lacks its language data.
@@ -146,9 +142,9 @@ void Model::perform(TranslationSession& session, std::function<void()> finished)
                     [this, id = std::move(request.id),
                      finished = std::move(finished)](std::optional<std::string> text) mutable {
                       if (text) {
-                        finish(Reply{std::move(id), std::move(*text), std::nullopt});
+                        finish(Reply::success(std::move(id), std::move(*text)));
                       } else {
-                        finish(errorReply(std::move(id), kTranslationFailedError));
+                        finish(Reply::failure(std::move(id), kTranslationFailedError));
                       }
                       finished();
                     });
@@ -161,6 +157,6 @@ void Model::finish(const Reply& answer) {
   mainQueue_.post([this] { next(); });
 }
 
-void Model::reply(const Reply& answer) { writeReply(outputFd_, answer); }
+void Model::reply(const Reply& answer) { replies_.write(answer); }
 
 }  // namespace talvori

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "protocol/reply.h"
+#include "protocol/reply_sink.h"
 #include "protocol/request.h"
 #include "queue/language_recogniser.h"
 #include "queue/translation_service.h"
@@ -38,12 +39,12 @@ inline constexpr std::size_t kMaxWaitingRequests = 32;
 class Model {
  public:
   // The services the model calls. They outlive the model; the recogniser factory is called once
-  // per dispatched request. Replies are written to `outputFd`.
+  // per dispatched request. Replies go to `replies`.
   struct Dependencies {
     RecogniserFactory recogniser;
     TranslationService& translation;
     MainQueue& mainQueue;
-    int outputFd = 1;
+    ReplySink& replies;
   };
 
   explicit Model(Dependencies dependencies);
@@ -77,7 +78,7 @@ class Model {
   // Writes `reply`, clears `current`, makes the panel transparent and schedules `next`.
   void finish(const Reply& reply);
 
-  // Encodes `reply` and writes it as one line.
+  // Writes `reply` as one line.
   void reply(const Reply& reply);
 
  private:
@@ -90,7 +91,7 @@ class Model {
   RecogniserFactory recogniser_;
   TranslationService& translation_;
   MainQueue& mainQueue_;
-  int outputFd_;
+  ReplySink& replies_;
   std::vector<std::function<void()>> willChange_;
 
   std::optional<TranslationConfiguration> configuration_;

@@ -13,7 +13,7 @@
 #include "tests/fakes/fake_recogniser.h"
 #include "tests/fakes/fake_translation_service.h"
 #include "tests/fakes/manual_main_queue.h"
-#include "tests/output_capture.h"
+#include "tests/fakes/memory_reply_sink.h"
 
 namespace talvori {
 namespace {
@@ -22,7 +22,7 @@ using testing::FakePanel;
 using testing::FakeRecogniser;
 using testing::FakeTranslationService;
 using testing::ManualMainQueue;
-using testing::OutputCapture;
+using testing::MemoryReplySink;
 
 std::string ok(const std::string& id, const std::string& text) {
   return "{\"id\":\"" + id + "\",\"text\":\"" + text + "\"}\n";
@@ -51,8 +51,8 @@ class ModelTest : public ::testing::Test {
   FakeRecogniser recogniser;
   FakeTranslationService service{queue};
   FakePanel panel;
-  OutputCapture out;
-  Model model{{recogniser.factory(), service, queue, out.fd()}};
+  MemoryReplySink out;
+  Model model{{recogniser.factory(), service, queue, out}};
   TranslationHook hook{model, service, queue};
 };
 
@@ -314,7 +314,7 @@ TEST_F(ModelTest, ManyShortcutsInARowDoNotGrowTheStack) {
                      p->high = &highest;
                      return p;
                    },
-                   service, queue, out.fd()});
+                   service, queue, out});
   int sent = 0;
   while (sent < 10000) {
     for (int i = 0; i < 32 && sent < 10000; ++i, ++sent) {

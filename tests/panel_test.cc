@@ -15,7 +15,7 @@
 #include "tests/fakes/fake_recogniser.h"
 #include "tests/fakes/fake_translation_service.h"
 #include "tests/fakes/manual_main_queue.h"
-#include "tests/output_capture.h"
+#include "tests/fakes/memory_reply_sink.h"
 
 namespace talvori {
 namespace {
@@ -40,8 +40,8 @@ class PanelTest : public ::testing::Test {
   testing::ManualMainQueue queue;
   testing::FakeRecogniser recogniser;
   testing::FakeTranslationService service{queue};
-  testing::OutputCapture out;
-  Model model{{recogniser.factory(), service, queue, out.fd()}};
+  testing::MemoryReplySink out;
+  Model model{{recogniser.factory(), service, queue, out}};
   HelperPanel panel;
   HelperView* view;
 };

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/descriptor_reply_sink.h"
 #include "protocol/reply.h"
 #include "protocol/request.h"
 #include "protocol/utf8.h"
@@ -102,11 +103,10 @@ std::string encoded(const Reply& reply) {
   return out;
 }
 
-TEST(EncodeReply, WritesMembersInOrderAndLeavesUnsetOnesOut) {
-  EXPECT_EQ(encoded({"7", "hola", std::nullopt}), R"({"id":"7","text":"hola"})");
-  EXPECT_EQ(encoded({"7", std::nullopt, "失败"}), R"({"id":"7","error":"失败"})");
-  EXPECT_EQ(encoded({"", std::nullopt, std::nullopt}), R"({"id":""})");
-  EXPECT_EQ(encoded({"a", "", "e"}), R"({"id":"a","text":"","error":"e"})");
+TEST(EncodeReply, WritesTheIdAndThenTheTextOrTheError) {
+  EXPECT_EQ(encoded(Reply::success("7", "hola")), R"({"id":"7","text":"hola"})");
+  EXPECT_EQ(encoded(Reply::failure("7", "失败")), R"({"id":"7","error":"失败"})");
+  EXPECT_EQ(encoded(Reply::success("", "")), R"({"id":"","text":""})");
 }
 
 // Our writer must produce the bytes that the JSON library's compact output would.
@@ -122,33 +122,34 @@ TEST(EncodeReply, EscapesExactlyLikeTheJsonLibrary) {
     nlohmann::ordered_json expected;
     expected["id"] = text;
     expected["text"] = text;
-    EXPECT_EQ(encoded({text, text, std::nullopt}), expected.dump()) << text;
+    EXPECT_EQ(encoded(Reply::success(text, text)), expected.dump()) << text;
   }
 }
 
 TEST(EncodeReply, ReplacesInvalidUtf8InsteadOfDroppingTheReply) {
-  EXPECT_EQ(encoded({"i\xFF", "a\xC3(b\xE2\x82", std::nullopt}),
+  EXPECT_EQ(encoded(Reply::success("i\xFF", "a\xC3(b\xE2\x82")),
             "{\"id\":\"i\xEF\xBF\xBD\",\"text\":\"a\xEF\xBF\xBD(b\xEF\xBF\xBD\"}");
 }
 
-TEST(WriteReply, WritesOneLineEndingInOneLineFeed) {
+TEST(DescriptorReplySink, WritesOneLineEndingInOneLineFeed) {
   testing::OutputCapture out;
-  writeReply(out.fd(), {"1", "a\nb", std::nullopt});
-  writeReply(out.fd(), {"2", std::nullopt, "错误"});
+  DescriptorReplySink sink(out.fd());
+  sink.write(Reply::success("1", "a\nb"));
+  sink.write(Reply::failure("2", "错误"));
   const std::string big(300000, 'x');
-  writeReply(out.fd(), {"3", big, std::nullopt});
+  sink.write(Reply::success("3", big));
   EXPECT_EQ(out.take(),
             "{\"id\":\"1\",\"text\":\"a\\nb\"}\n{\"id\":\"2\",\"error\":\"错误\"}\n"
             "{\"id\":\"3\",\"text\":\"" +
                 big + "\"}\n");
 }
 
-TEST(WriteReply, AClosedOutputIsNotFatal) {
+TEST(DescriptorReplySink, AClosedOutputIsNotFatal) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   close(fds[0]);
   signal(SIGPIPE, SIG_IGN);
-  writeReply(fds[1], {"1", "t", std::nullopt});
+  DescriptorReplySink(fds[1]).write(Reply::success("1", "t"));
   close(fds[1]);
 }
 

@@ -27,7 +27,7 @@ inline void check(bool condition, const char* what, std::string_view detail = {}
   if (!condition) fail(what, detail);
 }
 
-// An in-memory file reused across runs: written by the model, read back and emptied here.
+// An in-memory file reused across runs: filled here and read through its descriptor.
 class MemoryFile {
  public:
   MemoryFile() : fd_(memfd_create("fuzz", MFD_CLOEXEC)) { check(fd_ >= 0, "memfd_create"); }
@@ -81,14 +81,12 @@ inline std::vector<Reply> parseReplies(const std::string& output) {
     const bool hasError = value.contains("error");
     check(hasText != hasError, "reply needs exactly one of text and error", line);
     check(value.size() == 2, "reply has other members", line);
-    Reply reply{value["id"].get<std::string>(), std::nullopt, std::nullopt};
-    if (hasText) {
-      check(value["text"].is_string(), "text is not a string", line);
-      reply.text = value["text"].get<std::string>();
-    } else {
-      check(value["error"].is_string(), "error is not a string", line);
-      reply.error = value["error"].get<std::string>();
-    }
+    const char* member = hasText ? "text" : "error";
+    check(value[member].is_string(), "text or error is not a string", line);
+    const Reply reply = hasText ? Reply::success(value["id"].get<std::string>(),
+                                                 value["text"].get<std::string>())
+                                : Reply::failure(value["id"].get<std::string>(),
+                                                 value["error"].get<std::string>());
     std::string encoded;
     encodeReply(reply, encoded);
     check(encoded == line, "reply is not in its compact form", line);

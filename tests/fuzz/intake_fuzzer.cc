@@ -19,6 +19,7 @@
 #include "tests/fakes/fake_recogniser.h"
 #include "tests/fakes/fake_translation_service.h"
 #include "tests/fakes/manual_main_queue.h"
+#include "tests/fakes/memory_reply_sink.h"
 #include "tests/fuzz/fuzz_common.h"
 
 namespace talvori::fuzz {
@@ -119,9 +120,9 @@ class Intake {
 
   void checkReplies(bool all) {
     std::map<std::string, int> answered;
-    for (const Reply& reply : parseReplies(out_.contents())) {
-      ++answered[reply.id];
-      check(!reply.error || isKnownError(*reply.error), "unknown error", *reply.error);
+    for (const Reply& reply : parseReplies(transcript_ += out_.take())) {
+      ++answered[reply.id()];
+      check(!reply.error() || isKnownError(*reply.error()), "unknown error", *reply.error());
     }
     for (const auto& [id, count] : answered) {
       const auto found = decoded_.find(id);
@@ -133,11 +134,12 @@ class Intake {
 
   std::minstd_rand random_;
   std::map<std::string, int> decoded_;  // requests decoded, by id
-  MemoryFile out_;
+  testing::MemoryReplySink out_;
+  std::string transcript_;  // every reply line so far
   testing::ManualMainQueue queue_;
   testing::FakeRecogniser recogniser_;
   testing::FakeTranslationService service_{queue_};
-  Model model_{{recogniser_.factory(), service_, queue_, out_.fd()}};
+  Model model_{{recogniser_.factory(), service_, queue_, out_}};
   TranslationHook hook_{model_, service_, queue_};
 };
 

@@ -11,6 +11,7 @@
 #include "tests/fakes/fake_recogniser.h"
 #include "tests/fakes/fake_translation_service.h"
 #include "tests/fakes/manual_main_queue.h"
+#include "tests/fakes/memory_reply_sink.h"
 #include "tests/fuzz/fuzz_common.h"
 
 namespace talvori::fuzz {
@@ -38,30 +39,29 @@ const std::string kVisibleAscii = [] {
 }();
 
 void admit(const Request& request) {
-  static MemoryFile out;
-  out.reset();
+  testing::MemoryReplySink out;
   testing::ManualMainQueue queue;
   testing::FakeRecogniser recogniser;
   // Every text counts as English, so an English target is answered during admission.
   recogniser.set(request.text, "en");
   testing::FakeTranslationService service(queue);
   {
-    Model model({recogniser.factory(), service, queue, out.fd()});
+    Model model({recogniser.factory(), service, queue, out});
     model.enqueue(request);
-    const auto replies = parseReplies(out.contents());
+    const auto replies = parseReplies(out.take());
     check(replies.size() <= 1, "more than one reply to one request");
     if (replies.empty()) {
       check(model.current() == request, "a request neither answered nor current");
       check(request.target != "en", "an English text for English was not answered at once");
     } else {
       std::string id = request.id;
-      check(replies[0].id == repairUtf8(std::move(id)), "reply id differs", replies[0].id);
+      check(replies[0].id() == repairUtf8(std::move(id)), "reply id differs", replies[0].id());
       check(!model.current() && model.requests().empty(), "answered but still queued");
-      if (replies[0].text) {
+      if (replies[0].text()) {
         check(request.target == "en", "answered at once for another target", request.target);
-        check(*replies[0].text == request.text, "the shortcut changed the text");
+        check(*replies[0].text() == request.text, "the shortcut changed the text");
       } else {
-        check(replies[0].error == kInvalidRequestError, "refused for another reason");
+        check(*replies[0].error() == kInvalidRequestError, "refused for another reason");
         // Characters never outnumber bytes, and a visible ASCII character is never blank.
         const bool plainlyValid =
             (request.target == "en" || request.target == "auto" || request.target == "zh-Hans") &&
