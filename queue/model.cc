@@ -24,7 +24,7 @@ bool isAllowedTarget(std::string_view target) {
 // text included; other targets stand as given.
 std::string resolveTarget(const std::string& target, const std::optional<std::string>& detected) {
   if (target != "auto") return target;
-  return detected && detected->starts_with("zh") ? "en" : "zh-Hans";
+  return detected && primarySubtag(*detected) == "zh" ? "en" : "zh-Hans";
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ class ModelTest : public ::testing::Test {
     recogniser.set("bonjour", "fr");
     recogniser.set("你好", "zh-Hans");
     recogniser.set("你們好", "zh-Hant");
+    recogniser.set("HELLO", "EN");
   }
 
   void enqueue(std::string id, std::string text, std::string target) {
@@ -131,6 +132,9 @@ TEST_F(ModelTest, ResolvesTargetsAndAsksTheRightQuestion) {
       {"bonjour", "en", "from fr to en"},      {"hello", "zh-Hans", "from en to zh-Hans"},
       {"???", "auto", "for ??? to zh-Hans"},   {"???", "en", "for ??? to en"},
       {"你好", "en", "from zh-Hans to en"},
+      // Primary subtags compare case-sensitively: "EN" is not the shortcut's "en", although
+      // both make the same language value.
+      {"HELLO", "en", "from en to en"},        {"HELLO", "auto", "from en to zh-Hans"},
   };
   for (const auto& c : cases) {
     service.queries.clear();
