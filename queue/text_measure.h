@@ -12,7 +12,7 @@ bool isBlank(std::string_view text);
 
 // The number of extended grapheme clusters in `text` (UTF-8), counting no further than one past
 // `limit`: the result is min(count, limit + 1). Ill-formed bytes count as U+FFFD would.
-// Main thread only (it reuses one break iterator per thread).
+// Callable from any thread: each thread keeps a break iterator of its own.
 std::size_t countCharacters(std::string_view text, std::size_t limit);
 
 }  // namespace talvori
