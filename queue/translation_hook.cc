@@ -2,6 +2,7 @@
 
 #include "protocol/main_queue.h"
 #include "queue/model.h"
+#include "queue/translation_service.h"
 
 namespace talvori {
 
@@ -17,9 +18,8 @@ void TranslationHook::refresh() {
   const auto& configuration = model_.configuration();
   if (!configuration || configuration->identity() == seen_) return;
   seen_ = configuration->identity();
-  sessions_.push_front(service_.makeSession(*configuration));
-  auto session = sessions_.begin();
-  model_.perform(**session, [this, session] { sessions_.erase(session); });
+  session_ = service_.makeSession(*configuration);
+  model_.perform(*session_, [this] { session_.reset(); });
 }
 
 }  // namespace talvori

@@ -5,12 +5,12 @@
 // configuration in a later main-queue job; when its identity is new and it is not none, it asks
 // the translation service for a session for that pair, calls Model::perform with it and ends
 // the session once perform has finished. A configuration of none starts nothing, and a change
-// of status alone leaves the identity as it was. Main thread only; the model, the service and
-// the queue outlive it.
+// of status alone leaves the identity as it was. At most one session is alive at a time: the
+// model publishes a configuration only for the request it dispatches next, after the current
+// one has been answered. Main thread only; the model, the service and the queue outlive it.
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <memory>
 
 namespace talvori {
@@ -34,7 +34,7 @@ class TranslationHook {
   Model& model_;
   TranslationService& service_;
   std::uint64_t seen_ = 0;  // identity of the last configuration a session was started for
-  std::list<std::unique_ptr<TranslationSession>> sessions_;
+  std::unique_ptr<TranslationSession> session_;  // the session whose perform has not finished
 };
 
 }  // namespace talvori
