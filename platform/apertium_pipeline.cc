@@ -397,9 +397,8 @@ void ApertiumPipeline::stop() {
   children_.clear();
 }
 
-ApertiumPipeline::Answers ApertiumPipeline::exchange(const std::vector<std::string>& frames,
-                                                     Deadline deadline, int cancelFd,
-                                                     std::size_t maximumAnswer) {
+std::optional<std::vector<std::string>> ApertiumPipeline::exchange(
+    const std::vector<std::string>& frames, Deadline deadline, std::size_t maximumAnswer) {
   std::string pending;
   for (const std::string& frame : frames) {
     pending += frame;
@@ -410,16 +409,13 @@ ApertiumPipeline::Answers ApertiumPipeline::exchange(const std::vector<std::stri
   std::size_t nextFrameEnd = frames.empty() ? 0 : frames.front().size() + 1;
   std::vector<std::string> answers(frames.empty() ? 0 : 1);
   std::size_t received = 0;
-  const auto fail = [](Failure failure) { return Answers{std::nullopt, failure}; };
   while (received < frames.size()) {
-    if (std::chrono::steady_clock::now() >= deadline) return fail(Failure::timedOut);
-    pollfd pollers[3] = {{output_, POLLIN, 0}, {input_, 0, 0}, {cancelFd, POLLIN, 0}};
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    pollfd pollers[2] = {{output_, POLLIN, 0}, {input_, 0, 0}};
     if (written < pending.size()) pollers[1].events = POLLOUT;
-    const int count = cancelFd >= 0 ? 3 : 2;
-    const int ready = ::poll(pollers, count, millisecondsUntil(deadline));
-    if (ready < 0 && errno != EINTR) return fail(Failure::exited);
+    const int ready = ::poll(pollers, 2, millisecondsUntil(deadline));
+    if (ready < 0 && errno != EINTR) return std::nullopt;
     if (ready <= 0) continue;
-    if (count == 3 && pollers[2].revents != 0) return fail(Failure::cancelled);
     if (pollers[1].revents != 0 && written < pending.size()) {
       const ssize_t n = ::write(input_, pending.data() + written, pending.size() - written);
       if (n > 0) {
@@ -430,38 +426,36 @@ ApertiumPipeline::Answers ApertiumPipeline::exchange(const std::vector<std::stri
         }
       } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
         discardBrokenPipeSignal();
-        return fail(Failure::exited);
+        return std::nullopt;
       }
     }
     if (pollers[0].revents == 0) continue;
     char buffer[65536];
     const ssize_t n = ::read(output_, buffer, sizeof buffer);
-    if (n == 0) return fail(Failure::exited);
+    if (n == 0) return std::nullopt;
     if (n < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
-      return fail(Failure::exited);
+      return std::nullopt;
     }
     std::size_t total = 0;
     for (const std::string& answer : answers) total += answer.size();
-    if (total + static_cast<std::size_t>(n) > maximumAnswer) return fail(Failure::malformed);
+    if (total + static_cast<std::size_t>(n) > maximumAnswer) return std::nullopt;
     for (ssize_t i = 0; i < n; ++i) {
       if (buffer[i] != '\0') {
         answers.back() += buffer[i];
         continue;
       }
       // An answer's NUL can only follow its frame's, and nothing may follow the last answer.
-      if (received >= framesWritten || received + 1 > frames.size()) {
-        return fail(Failure::malformed);
-      }
+      if (received >= framesWritten || received + 1 > frames.size()) return std::nullopt;
       ++received;
       if (received == frames.size()) {
-        if (i + 1 != n) return fail(Failure::malformed);
+        if (i + 1 != n) return std::nullopt;
         break;
       }
       answers.emplace_back();
     }
   }
-  return Answers{std::move(answers), Failure::exited};
+  return answers;
 }
 
 }  // namespace talvori

@@ -47,9 +47,6 @@ void blockBrokenPipeSignal();
 
 class ApertiumPipeline {
  public:
-  // Why an exchange failed.
-  enum class Failure { exited, timedOut, cancelled, malformed };
-
   // Starts `programs` connected by pipes; none when a program cannot be found or started (any
   // program already started is killed and reaped).
   static std::unique_ptr<ApertiumPipeline> start(const ProgramList& programs);
@@ -63,16 +60,12 @@ class ApertiumPipeline {
   // Writes each of `frames` (which must hold no NUL) followed by a NUL, back to back, and reads
   // one NUL-ended answer per frame, writing and reading at once so that neither side can fill a
   // pipe and stall, and so that the programs work on several frames at the same time. Gives the
-  // answers without their NULs. Fails when the output ends (a program exited), `deadline`
-  // passes, `cancelFd` becomes readable, or the answers run past `maximumAnswer` bytes, come
-  // before their frames were written or are followed by unrequested output. After any failure the
-  // pipeline must not be used again.
-  struct Answers {
-    std::optional<std::vector<std::string>> texts;
-    Failure failure = Failure::exited;
-  };
-  Answers exchange(const std::vector<std::string>& frames, Deadline deadline, int cancelFd,
-                   std::size_t maximumAnswer);
+  // answers without their NULs. Fails (none) when the output ends (a program exited),
+  // `deadline` passes, or the answers run past `maximumAnswer` bytes, come before their frames
+  // were written or are followed by unrequested output. After a failure the pipeline must not be
+  // used again.
+  std::optional<std::vector<std::string>> exchange(const std::vector<std::string>& frames,
+                                                   Deadline deadline, std::size_t maximumAnswer);
 
  private:
   ApertiumPipeline() = default;

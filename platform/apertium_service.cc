@@ -1,8 +1,5 @@
 #include "platform/apertium_service.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -38,28 +35,23 @@ void postResult(MainQueue& mainQueue, TranslateCallback done, std::optional<std:
 //
 // submit(), shutDown() and the destructor are called on the main thread; everything else runs on
 // the worker thread, which alone touches the pipeline (its programs die with this thread). The job
-// queue and the stopping flag are shared and guarded by mutex_; cancel_ is an eventfd that
-// shutDown() signals to abort a translation in progress. Every submitted callback is posted exactly
-// once: with the translation, or with none when it fails or the worker stops first.
+// queue and the stopping flag are shared and guarded by mutex_. Every submitted callback is posted
+// exactly once: with the translation, or with none when it fails or the worker stops first.
 class DirectionWorker {
  public:
   DirectionWorker(MainQueue& mainQueue, std::filesystem::path modeFile,
                   const ApertiumOptions& options)
       : mainQueue_(mainQueue),
         modeFile_(std::move(modeFile)),
-        options_(options),
-        cancel_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+        options_(options) {}
 
-  ~DirectionWorker() {
-    shutDown();
-    if (cancel_ >= 0) ::close(cancel_);
-  }
+  ~DirectionWorker() { shutDown(); }
 
   DirectionWorker(const DirectionWorker&) = delete;
   DirectionWorker& operator=(const DirectionWorker&) = delete;
 
-  // Aborts the translation in progress, fails those waiting, and ends the pipeline and the
-  // thread. Later submissions fail at once.
+  // Lets the translation in progress finish (its deadline bounds it), fails those waiting, and
+  // ends the pipeline and the thread. Later submissions fail at once.
   void shutDown() {
     {
       std::lock_guard lock(mutex_);
@@ -67,10 +59,6 @@ class DirectionWorker {
       stopping_ = true;
     }
     wake_.notify_all();
-    if (cancel_ >= 0) {
-      const std::uint64_t one = 1;
-      [[maybe_unused]] const ssize_t n = ::write(cancel_, &one, sizeof one);
-    }
     if (thread_.joinable()) thread_.join();
     for (Job& job : jobs_) postResult(mainQueue_, std::move(job.done), std::nullopt);
     jobs_.clear();
@@ -138,20 +126,20 @@ class DirectionWorker {
       markers.emplace_back("[tvs" + number + "]", "[tve" + number + "]");
       frames.push_back(markers.back().first + std::string(piece) + markers.back().second);
     }
-    ApertiumPipeline::Answers answers =
-        pipeline_->exchange(frames, deadline, cancel_, stream.size() * 64 + (1 << 20));
+    std::optional<std::vector<std::string>> answers =
+        pipeline_->exchange(frames, deadline, stream.size() * 64 + (1 << 20));
     std::string translated;
-    for (std::size_t i = 0; answers.texts && i < frames.size(); ++i) {
-      const std::string& answer = (*answers.texts)[i];
+    for (std::size_t i = 0; answers && i < frames.size(); ++i) {
+      const std::string& answer = (*answers)[i];
       const auto& [opening, closing] = markers[i];
       if (!answer.starts_with(opening) || !answer.ends_with(closing) ||
           answer.size() < opening.size() + closing.size()) {
-        answers.texts.reset();
+        answers.reset();
         break;
       }
       translated.append(answer, opening.size(), answer.size() - opening.size() - closing.size());
     }
-    if (!answers.texts) {
+    if (!answers) {
       pipeline_.reset();  // the next translation starts a fresh one
       return std::nullopt;
     }
@@ -161,7 +149,6 @@ class DirectionWorker {
   MainQueue& mainQueue_;
   const std::filesystem::path modeFile_;
   const ApertiumOptions options_;
-  const int cancel_;
 
   std::mutex mutex_;
   std::condition_variable wake_;
