@@ -10,37 +10,51 @@
 #include "app/helper_view.h"
 #include "platform/apertium_service.h"
 #include "platform/recogniser.h"
+#include "protocol/descriptor_reply_sink.h"
 #include "protocol/request_reader.h"
 
 namespace talvori {
 
-Delegate::Delegate()
-    : translation_(makeApertiumService(mainQueue_)),
-      replies_(STDOUT_FILENO),
-      model({&makeRecogniser, *translation_, mainQueue_, replies_}) {}
+Delegate::Services Delegate::processServices() {
+  return Services{
+      &makeRecogniser,
+      makeApertiumService(QtMainQueue::instance()),
+      std::make_unique<DescriptorReplySink>(STDOUT_FILENO),
+      // At the end of input the process ends at once, without answering what still waits.
+      [](std::weak_ptr<Delegate> delegate) {
+        startReader(std::move(delegate), STDIN_FILENO, [] { std::_Exit(0); });
+      },
+  };
+}
+
+void Delegate::startReader(std::weak_ptr<Delegate> delegate, int fd,
+                           std::function<void()> atEnd) {
+  std::thread([delegate = std::move(delegate), fd, atEnd = std::move(atEnd)] {
+    runRequestReader(
+        fd, QtMainQueue::instance(),
+        [delegate](Request request) {
+          if (auto alive = delegate.lock()) alive->model.enqueue(std::move(request));
+        },
+        atEnd);
+  }).detach();
+}
+
+Delegate::Delegate(Services services)
+    : services_(std::move(services)),
+      model({services_.recogniser, *services_.translation, mainQueue_, *services_.replies}) {}
 
 Delegate::~Delegate() = default;
 
 void Delegate::applicationDidFinishLaunching() {
   // A tool window has no taskbar entry, and the agent has no menu or tray icon.
   window = std::make_unique<HelperPanel>();
-  window->setContentView(new HelperView(model, *translation_, mainQueue_));
+  window->setContentView(new HelperView(model, *services_.translation, mainQueue_));
   window->center();
   window->setAlphaValue(0.0);
   model.window = window.get();
   window->orderFrontRegardless();
-
-  // The reader is started last, so every request finds the panel in place. It blocks on
-  // standard input for the life of the process; at the end of input the process ends at once,
-  // without answering what still waits.
-  std::thread([delegate = weak_from_this(), &mainQueue = mainQueue_] {
-    runRequestReader(
-        STDIN_FILENO, mainQueue,
-        [delegate](Request request) {
-          if (auto alive = delegate.lock()) alive->model.enqueue(std::move(request));
-        },
-        [] { std::_Exit(0); });
-  }).detach();
+  // Last, so that every request finds the panel in place.
+  services_.startReader(weak_from_this());
 }
 
 }  // namespace talvori

@@ -35,7 +35,7 @@ int main(int, char** argv) {
   QApplication application(qtArgc, qtArgv);
   application.setQuitOnLastWindowClosed(false);
 
-  auto delegate = std::make_shared<talvori::Delegate>();
+  auto delegate = std::make_shared<talvori::Delegate>(talvori::Delegate::processServices());
   QMetaObject::invokeMethod(
       &application, [&delegate] { delegate->applicationDidFinishLaunching(); },
       Qt::QueuedConnection);

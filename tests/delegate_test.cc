@@ -1,0 +1,65 @@
+// The delegate's start-up: the panel is in place, transparent and in front before the reader
+// starts, and requests then flow from the input to the replies.
+#include "app/delegate.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "app/helper_panel.h"
+#include "tests/fakes/fake_recogniser.h"
+#include "tests/fakes/fake_translation_service.h"
+#include "tests/fakes/memory_reply_sink.h"
+#include "tests/qt_application.h"
+
+namespace talvori {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
+  testing::ensureQtApplication();
+  testing::FakeRecogniser recogniser;
+  recogniser.set("hello", "en");
+  auto replies = std::make_unique<testing::MemoryReplySink>();
+  testing::MemoryReplySink& transcript = *replies;
+  int input[2];
+  ASSERT_EQ(::pipe(input), 0);
+  const std::string lines = R"({"id":"1","text":"hello","target":"en"})" "\n";
+  ASSERT_EQ(::write(input[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+  ::close(input[1]);
+
+  struct AtReaderStart {
+    bool started = false, panelGiven = false, visible = false;
+    double opacity = -1;
+  } seen;
+  bool ended = false;
+  std::shared_ptr<Delegate> delegate;
+  delegate = std::make_shared<Delegate>(Delegate::Services{
+      recogniser.factory(),
+      std::make_unique<testing::FakeTranslationService>(QtMainQueue::instance()),
+      std::move(replies),
+      [&](std::weak_ptr<Delegate> handOverTo) {
+        seen.started = true;
+        seen.panelGiven = delegate->window && delegate->model.window == delegate->window.get();
+        if (delegate->window) {
+          seen.visible = delegate->window->isVisible();
+          seen.opacity = delegate->window->windowOpacity();
+        }
+        Delegate::startReader(std::move(handOverTo), input[0], [&] { ended = true; });
+      }});
+  delegate->applicationDidFinishLaunching();
+  EXPECT_TRUE(seen.started);
+  EXPECT_TRUE(seen.panelGiven) << "the model has the panel before any request arrives";
+  EXPECT_TRUE(seen.visible) << "the panel is ordered front before the reader starts";
+  EXPECT_EQ(seen.opacity, 0.0);
+  ASSERT_TRUE(testing::runEventsUntil([&] { return ended; }, 10s));
+  EXPECT_EQ(transcript.take(), "{\"id\":\"1\",\"text\":\"hello\"}\n");
+  ::close(input[0]);
+}
+
+}  // namespace
+}  // namespace talvori
