@@ -88,8 +88,8 @@ std::optional<std::string> findProgram(std::string_view name) {
   while (start <= directories.size()) {
     std::size_t end = directories.find(':', start);
     if (end == std::string::npos) end = directories.size();
-    std::string directory = directories.substr(start, end - start);
-    if (directory.empty()) directory = ".";
+    // An empty entry means the current directory.
+    const std::string directory = end > start ? directories.substr(start, end - start) : ".";
     const std::string candidate = directory + "/" + std::string(name);
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     start = end + 1;

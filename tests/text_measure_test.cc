@@ -118,7 +118,10 @@ TEST(CountCharacters, StopsOnePastTheLimit) {
   for (int i = 0; i < 200000; ++i) flags += "🇫🇷";
   EXPECT_EQ(countCharacters(flags, 10000), 10001u);
   std::string heavy = "\xF0\x9F\x87\xAB";  // a regional indicator, then a mark-laden cluster
-  for (int i = 0; i < 40; ++i) heavy += "a" + repeatedMark(200);
+  for (int i = 0; i < 40; ++i) {
+    heavy += 'a';
+    heavy += repeatedMark(200);
+  }
   EXPECT_EQ(countCharacters(heavy, 30), 31u);
   EXPECT_EQ(countCharacters(heavy, 41), 41u);
   EXPECT_EQ(countCharacters("a\xFF\xFE", 10), 3u);
