@@ -23,10 +23,13 @@ struct Request {
 std::string_view keyString(Request::CodingKeys key);
 std::optional<Request::CodingKeys> requestKey(std::string_view key);
 
-// Decodes one line (valid UTF-8, terminator removed) as a Request: exactly one JSON object,
-// optionally surrounded by JSON whitespace, whose members "id", "text" and "target" are all
-// strings. Other members are ignored; a repeated member takes its last value. Gives none for
-// anything else. Thread-safe.
+// Decodes one line (terminator removed) as a Request: exactly one JSON object, optionally
+// surrounded by JSON whitespace (and led by a byte order mark), whose members "id", "text" and
+// "target" are all strings. Other members are ignored, whatever their values; a repeated member
+// takes its last value. Inside strings, each maximal ill-formed UTF-8 subpart and each escaped
+// surrogate without its partner decode as U+FFFD; elsewhere, bytes that are not UTF-8 make the
+// line invalid. Gives none for anything else. Time and memory are linear in the line's length.
+// Thread-safe.
 std::optional<Request> decodeRequest(std::string_view line);
 
 }  // namespace talvori

@@ -7,7 +7,6 @@
 #include <memory>
 #include <utility>
 
-#include "protocol/utf8.h"
 #include "protocol/main_queue.h"
 
 namespace talvori {
@@ -25,7 +24,7 @@ std::optional<std::string> LineReader::readLine() {
         line.append(start, newline);
         begin_ += static_cast<std::size_t>(newline - start) + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        return repairUtf8(std::move(line));
+        return line;
       }
       line.append(start, end_ - begin_);
       haveBytes = true;
@@ -43,7 +42,7 @@ std::optional<std::string> LineReader::readLine() {
   }
   // End of input: a last line without a line feed still counts.
   if (!haveBytes) return std::nullopt;
-  return repairUtf8(std::move(line));
+  return line;
 }
 
 void runRequestReader(int fd, MainQueue& mainQueue, std::function<void(Request)> handOver,

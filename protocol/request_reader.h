@@ -14,9 +14,9 @@ namespace talvori {
 class MainQueue;
 
 // Reads lines from a descriptor with a buffered read(2) loop. A line is returned without its line
-// feed and a carriage return directly before it, with ill-formed UTF-8 replaced by U+FFFD; a last
-// line without a line feed is returned like any other. There is no limit on a line's length.
-// One thread at a time.
+// feed and a carriage return directly before it, its bytes otherwise as read (the request decoder
+// deals with ill-formed UTF-8); a last line without a line feed is returned like any other. There
+// is no limit on a line's length. One thread at a time.
 class LineReader {
  public:
   explicit LineReader(int fd, std::size_t bufferSize = 64 * 1024);

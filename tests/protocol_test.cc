@@ -15,6 +15,7 @@
 #include "protocol/reply.h"
 #include "protocol/request.h"
 #include "protocol/utf8.h"
+#include "tests/json_oracle.h"
 #include "tests/output_capture.h"
 
 namespace talvori {
@@ -36,6 +37,18 @@ TEST(DecodeRequest, AcceptsRequestObjects) {
       {R"({"id":"x","text":"t","target":"en","Id":5,"TEXT":null})", {"x", "t", "en"}},
       // A repeated member takes its last value, whatever came before.
       {R"({"id":1,"text":"t","target":"en","id":"last"})", {"last", "t", "en"}},
+      {"\xEF\xBB\xBF{\"id\":\"1\",\"text\":\"t\",\"target\":\"en\"}", {"1", "t", "en"}},
+      // Numbers are ignored whatever their magnitude, and deep nesting costs no stack.
+      {R"({"id":"n","text":"El gato.","target":"en","x":1e400,"y":[-1E-99999,1234567890123456789012345]})",
+       {"n", "El gato.", "en"}},
+      {R"({"id":"d","text":"t","target":"en","deep":)" + std::string(1000000, '[') +
+           std::string(1000000, ']') + "}",
+       {"d", "t", "en"}},
+      // An escaped surrogate without its partner stands for U+FFFD, as ill-formed bytes do.
+      {R"({"id":"s","text":"El perro \ud800 come. \udc00\ud83d\ude00 \ud83d\u0041","target":"en"})",
+       {"s", "El perro \xEF\xBF\xBD come. \xEF\xBF\xBD\xF0\x9F\x98\x80 \xEF\xBF\xBD" "A", "en"}},
+      {"{\"id\":\"i\xFF\",\"text\":\"a\xE2\x82(\xF0\x9F\x98\",\"target\":\"en\",\"x\":\"\xC0\"}",
+       {"i\xEF\xBF\xBD", "a\xEF\xBF\xBD(\xEF\xBF\xBD", "en"}},
   };
   for (const auto& c : cases) {
     auto decoded = decodeRequest(c.line);
@@ -65,13 +78,23 @@ TEST(DecodeRequest, RejectsEverythingElse) {
       R"({"nested":{"id":"1","text":"t","target":"en"}})",
       R"({"id":"1","text":"t","target":"en")",
       "{\"id\":\"1\",\"text\":\"a\nb\",\"target\":\"en\"}",
+      // Bytes that are not UTF-8 outside strings, malformed numbers, escapes and containers.
+      "{\"id\":\"1\",\"text\":\"t\",\"target\":\"en\"}\xFF",
+      R"({"id":"1","text":"t","target":"en","x":1e})",
+      R"({"id":"1","text":"t","target":"en","x":01})",
+      R"({"id":"1","text":"t","target":"en","x":"\x41"})",
+      R"({"id":"1","text":"t\u12","target":"en"})",
+      R"({"id":"1","text":"t","target":"en","x":[1,]})",
+      R"({"id":"1","text":"t","target":"en","x":{"a" 1}})",
+      R"({"id":"1","text":"t","target":"en","x":[}})",
   };
   for (const auto& line : lines) EXPECT_FALSE(decodeRequest(line).has_value()) << line;
 }
 
 // Every file of the public JSON parsing suite, placed as the value of an extra member, decodes
-// exactly when the JSON library's own validating parser accepts the line; the files that must
-// parse are always accepted.
+// exactly when the JSON library's own validating parser accepts the line: always for the files
+// that must parse, never for those that must not; the files whose handling is left open are
+// accepted also where only an out-of-range number or a lone surrogate escape stopped the library.
 TEST(DecodeRequest, AgreesWithTheJsonParsingSuite) {
   const auto suite = std::filesystem::path(TALVORI_SOURCE_DIR).parent_path() /
                      "shared/testdata/json-test-suite/test_parsing";
@@ -85,7 +108,10 @@ TEST(DecodeRequest, AgreesWithTheJsonParsingSuite) {
     const std::string name = entry.path().filename().string();
     const std::string line = R"({"id":"1","text":"t","target":"en","x":)" + value + "}";
     const bool accepted = decodeRequest(line).has_value();
-    EXPECT_EQ(accepted, nlohmann::json::accept(line)) << name;
+    const bool valid = nlohmann::json::accept(line) ||
+                       (name.starts_with("i_") &&
+                        nlohmann::json::accept(testing::withOutOfRangeValuesReplaced(line)));
+    EXPECT_EQ(accepted, valid) << name;
     if (name.starts_with("y_")) {
       EXPECT_TRUE(accepted) << name;
     }

@@ -32,14 +32,14 @@ std::uint64_t hashOf(std::string_view bytes) {
 }
 
 // The lines a host wrote: cut at line feeds, one carriage return before each dropped, a last
-// line without a line feed kept, ill-formed UTF-8 replaced.
+// line without a line feed kept.
 std::vector<std::string> linesOf(std::string_view input) {
   std::vector<std::string> lines;
   while (!input.empty()) {
     const std::size_t end = input.find('\n');
     std::string line(input.substr(0, end));
     if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(repairUtf8(std::move(line)));
+    lines.push_back(std::move(line));
     input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
   }
   return lines;
