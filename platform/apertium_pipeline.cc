@@ -97,16 +97,20 @@ std::optional<std::string> findProgram(std::string_view name) {
   return std::nullopt;
 }
 
-// The environment the programs run in: the agent's, with a UTF-8 character type as the apertium
-// script sets it.
+// The environment the programs run in: the agent's, with every locale setting replaced by the
+// UTF-8 C locale, which the C library always has. A locale the machine lacks (common over SSH and
+// in containers) would otherwise make the engine's programs abort at start.
 std::vector<std::string> childEnvironment() {
   std::vector<std::string> variables;
   for (char** entry = environ; entry && *entry; ++entry) {
     const std::string_view variable(*entry);
-    if (variable.starts_with("LC_ALL=") || variable.starts_with("LC_CTYPE=")) continue;
+    if (variable.starts_with("LANG=") || variable.starts_with("LANGUAGE=") ||
+        variable.starts_with("LC_")) {
+      continue;
+    }
     variables.emplace_back(variable);
   }
-  variables.emplace_back("LC_CTYPE=C.UTF-8");
+  variables.emplace_back("LC_ALL=C.UTF-8");
   return variables;
 }
 
