@@ -389,12 +389,24 @@ std::unique_ptr<ApertiumPipeline> ApertiumPipeline::start(const ProgramList& pro
 
 ApertiumPipeline::~ApertiumPipeline() { stop(); }
 
+bool ApertiumPipeline::alive() {
+  bool all = true;
+  for (pid_t& child : children_) {
+    if (child > 0 && ::waitpid(child, nullptr, WNOHANG) == child) {
+      child = 0;  // reaped: never signal or wait for that number again
+      all = false;
+    }
+  }
+  return all && !children_.empty();
+}
+
 void ApertiumPipeline::stop() {
   if (input_ >= 0) ::close(input_);
   if (output_ >= 0) ::close(output_);
   input_ = output_ = -1;
   if (group_ > 0) ::kill(-group_, SIGKILL);
   for (pid_t child : children_) {
+    if (child <= 0) continue;
     ::kill(child, SIGKILL);  // in case it had not joined the group yet
     reap(child);
   }

@@ -57,6 +57,10 @@ class ApertiumPipeline {
   ApertiumPipeline(const ApertiumPipeline&) = delete;
   ApertiumPipeline& operator=(const ApertiumPipeline&) = delete;
 
+  // Whether every program is still running; one that has ended (killed while the pipeline sat
+  // idle, say) is reaped, and the pipeline must not be used again.
+  bool alive();
+
   // Writes each of `frames` (which must hold no NUL) followed by a NUL, back to back, and reads
   // one NUL-ended answer per frame, writing and reading at once so that neither side can fill a
   // pipe and stall, and so that the programs work on several frames at the same time. Gives the

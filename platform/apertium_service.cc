@@ -104,7 +104,7 @@ class DirectionWorker {
     const auto deadline =
         std::chrono::steady_clock::now() + options_.timeout +
         options_.timeoutPerThousandCharacters * static_cast<long long>(countCodePoints(text)) / 1000;
-    if (pipeline_ && served_ >= options_.recycleAfter) pipeline_.reset();
+    if (pipeline_ && (served_ >= options_.recycleAfter || !pipeline_->alive())) pipeline_.reset();
     if (!pipeline_) {
       const std::optional<ProgramList> programs = loadModePrograms(modeFile_, deadline);
       if (!programs) return std::nullopt;

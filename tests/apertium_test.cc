@@ -274,6 +274,26 @@ TEST(ApertiumServiceTest, KilledPipelineFailsTheRequestAndTheNextSucceeds) {
   expectNoChildrenLeft();
 }
 
+// A program of the warm pipeline that dies while nothing is being translated costs no request:
+// the next one finds the pipeline dead and starts a fresh one, whichever program it was.
+TEST(ApertiumServiceTest, APipelineThatDiedWhileIdleIsReplacedBeforeUse) {
+  Translator translator;
+  ASSERT_TRUE(translator.translate("Hola.").has_value());
+  for (const std::size_t which : {0, 2, 100}) {
+    const std::vector<Process> pipeline = children();
+    ASSERT_GT(pipeline.size(), 3u);
+    const pid_t victim = pipeline[std::min(which, pipeline.size() - 1)].pid;
+    ::kill(victim, SIGKILL);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!gone(victim) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_THAT(translator.translate("Hola."), Optional(std::string("Hello."))) << which;
+  }
+  translator.end();
+  expectNoChildrenLeft();
+}
+
 // A stalled pipeline fails the request once its deadline has passed, and the deadline grows with
 // the length of the text. A deadline can only end a translation late, never early, so the lower
 // bounds hold on any machine.
