@@ -58,26 +58,38 @@ std::string recognise(std::string_view text) {
   return recogniser->dominantLanguage().value_or("(none)");
 }
 
+// Length classes of the tables, in code points.
+enum Length { kWord, kShort, kLong };
+constexpr std::array<const char*, 3> kLengthNames = {"1-4", "5-19", ">= 20"};
+
+Length lengthOf(std::string_view text) {
+  const size_t n = codePoints(text);
+  return n < 5 ? kWord : n < 20 ? kShort : kLong;
+}
+
 void printAccuracy(const std::vector<Sample>& samples) {
   struct Tally {
     int total = 0;
     int correct = 0;
     std::map<std::string, int> wrong;
   };
-  std::map<std::pair<std::string, bool>, Tally> tallies;  // (label, long) -> tally
+  std::map<std::pair<std::string, Length>, Tally> tallies;
   int kanaCalledChinese = 0;
-  // Texts in other languages (a control set) that are given one of the main Latin-script ones.
+  // Texts in other languages (a control set) that are given one of the main Latin-script ones,
+  // and of them those given English, by length class.
   const std::set<std::string> main = {"en", "es", "fr", "de"};
-  std::array<int, 2> others{};
-  std::array<int, 2> othersCalledMain{};
+  std::array<int, 3> others{};
+  std::array<int, 3> othersCalledMain{};
+  std::array<int, 3> othersCalledEnglish{};
   for (const Sample& sample : samples) {
     const std::string answer = recognise(sample.text);
+    const Length length = lengthOf(sample.text);
     if (!main.contains(sample.label)) {
-      const bool isLong = codePoints(sample.text) >= 20;
-      ++others[isLong];
-      othersCalledMain[isLong] += main.contains(answer);
+      ++others[length];
+      othersCalledMain[length] += main.contains(answer);
+      othersCalledEnglish[length] += answer == "en";
     }
-    Tally& tally = tallies[{sample.label, codePoints(sample.text) >= 20}];
+    Tally& tally = tallies[{sample.label, length}];
     ++tally.total;
     if (answer == sample.label) {
       ++tally.correct;
@@ -94,12 +106,15 @@ void printAccuracy(const std::vector<Sample>& samples) {
       wrong += (wrong.empty() ? "" : ", ") + answer + " " + std::to_string(n);
     }
     std::printf("| %s | %s | %d | %d | %.1f%% | %s |\n", key.first.c_str(),
-                key.second ? ">= 20" : "5-19", tally.total, tally.correct,
+                kLengthNames[key.second], tally.total, tally.correct,
                 100.0 * tally.correct / tally.total, wrong.c_str());
   }
   std::printf("\nTexts with kana called Chinese: %d\n", kanaCalledChinese);
-  std::printf("Other languages called en, es, fr or de: %d of %d short, %d of %d long\n\n",
-              othersCalledMain[0], others[0], othersCalledMain[1], others[1]);
+  std::printf("Other languages called en, es, fr or de (of them en), by length:");
+  for (int length : {kWord, kShort, kLong}) {
+    std::printf(" %s: %d (%d) of %d%s", kLengthNames[length], othersCalledMain[length],
+                othersCalledEnglish[length], others[length], length == kLong ? "\n\n" : ";");
+  }
   std::fflush(stdout);
 }
 

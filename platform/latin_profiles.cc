@@ -65,7 +65,7 @@ constexpr std::array kProfiles = {
             "el la els les de del dels i a en que per amb no un una és es al als com més o però "
             "seu seva seus seves aquest aquesta això ser són està estan va pot poden quan també ja "
             "molt on ell ella ells elles entre sobre sense fins després cada altre altra mateix "
-            "l' d' s' n' hi ho li ens us",
+            "l' d' s' n' hi ho li ens us tothom",
             "àçéèíïòóú·", "ció_ cions_ tat_ ny ix tx l·l ment_"},
     Profile{"it", "", "di e il la che a per in un è non una del della si da con i dei come",
             "il di che la e a in un una per è non sono con del della dei delle degli gli le lo al "
@@ -295,7 +295,10 @@ std::span<const ProfileScore> scoreLatinProfiles(std::string_view text) {
   return scores;
 }
 
-int distinctiveEvidence(std::string_view text, std::string_view relative, std::string_view main) {
+namespace {
+
+int distinctive(std::string_view text, std::string_view relative, std::string_view main,
+                bool withSpellings) {
   const size_t r = indexOf(relative);
   const size_t m = indexOf(main);
   if (r == kCount || m == kCount) return 0;
@@ -318,10 +321,39 @@ int distinctiveEvidence(std::string_view text, std::string_view relative, std::s
     begin = end + 1;
   }
   for (const auto& [relativeIndex, mainIndex, spellings] : t.marks) {
-    if (relativeIndex != r || mainIndex != m) continue;
+    if (!withSpellings || relativeIndex != r || mainIndex != m) continue;
     for (const std::string& mark : spellings) evidence += all.find(mark) != std::string_view::npos;
   }
   return evidence;
+}
+
+}  // namespace
+
+int distinctiveEvidence(std::string_view text, std::string_view relative, std::string_view main) {
+  return distinctive(text, relative, main, true);
+}
+
+int distinctiveWords(std::string_view text, std::string_view relative, std::string_view main) {
+  return distinctive(text, relative, main, false);
+}
+
+int foreignWords(std::string_view text, std::string_view language) {
+  const size_t l = indexOf(language);
+  if (l == kCount) return 0;
+  static std::string words;
+  static std::vector<UChar32> accented;
+  const Tables& t = tables();
+  normalise(text, words, accented);
+  int foreign = 0;
+  const std::string_view all(words);
+  for (size_t begin = 1; begin < all.size();) {
+    const size_t end = all.find(' ', begin);
+    if (auto it = t.words.find(all.substr(begin, end - begin)); it != t.words.end()) {
+      foreign += it->second[l] == 0;
+    }
+    begin = end + 1;
+  }
+  return foreign;
 }
 
 std::string_view latinProfileOf(std::string_view language) {

@@ -31,6 +31,15 @@ std::span<const ProfileScore> scoreLatinProfiles(std::string_view text);
 // once). 0 when either language has no profile. Main thread only.
 int distinctiveEvidence(std::string_view text, std::string_view relative, std::string_view main);
 
+// How many words of `text` (valid UTF-8) are in some other profile's word lists but not in those
+// of `language`, a profiled language ("die", "la", "sin" against English): words that point to
+// another language. Main thread only.
+int foreignWords(std::string_view text, std::string_view language);
+
+// The part of distinctiveEvidence that letters and words give, without spellings, which also
+// occur in names ("Sony", "Nikon").
+int distinctiveWords(std::string_view text, std::string_view relative, std::string_view main);
+
 // Whether `language` (a CLD2 answer in BCP 47) has a profile, or is an alternative code of one
 // ("ms" for the Indonesian and Malay profile "id"); gives the profile's code, empty if none.
 std::string_view latinProfileOf(std::string_view language);
