@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 #include <utility>
@@ -15,27 +16,43 @@
 
 namespace talvori {
 
+namespace {
+
+// A reply write that has not taken a byte for this long means that the host has stopped reading.
+constexpr std::chrono::milliseconds kHostStoppedReading{500};
+
+}  // namespace
+
 Delegate::Services Delegate::processServices() {
+  auto replies = std::make_unique<DescriptorReplySink>(STDOUT_FILENO);
+  ReaderFlow flow;
+  // The sink lives as long as the process, like the delegate that will own it.
+  flow.outputStalled = [output = replies.get()] {
+    return output->stalledFor() > kHostStoppedReading;
+  };
+  // At the end of input the process ends at once, without answering what still waits; if the
+  // main thread is stuck writing to a host that no longer reads, the reader ends it.
+  flow.endNow = [] { std::_Exit(0); };
   return Services{
       &makeRecogniser,
       makeApertiumService(QtMainQueue::instance()),
-      std::make_unique<DescriptorReplySink>(STDOUT_FILENO),
-      // At the end of input the process ends at once, without answering what still waits.
-      [](std::weak_ptr<Delegate> delegate) {
-        startReader(std::move(delegate), STDIN_FILENO, [] { std::_Exit(0); });
+      std::move(replies),
+      [flow](std::weak_ptr<Delegate> delegate) {
+        startReader(std::move(delegate), STDIN_FILENO, [] { std::_Exit(0); }, flow);
       },
   };
 }
 
-void Delegate::startReader(std::weak_ptr<Delegate> delegate, int fd,
-                           std::function<void()> atEnd) {
-  std::thread([delegate = std::move(delegate), fd, atEnd = std::move(atEnd)] {
+void Delegate::startReader(std::weak_ptr<Delegate> delegate, int fd, std::function<void()> atEnd,
+                           ReaderFlow flow) {
+  std::thread([delegate = std::move(delegate), fd, atEnd = std::move(atEnd),
+               flow = std::move(flow)] {
     runRequestReader(
         fd, QtMainQueue::instance(),
         [delegate](Request request) {
           if (auto alive = delegate.lock()) alive->model.enqueue(std::move(request));
         },
-        atEnd);
+        atEnd, flow);
   }).detach();
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/qt_main_queue.h"
 #include "protocol/reply_sink.h"
+#include "protocol/request_reader.h"
 #include "queue/language_recogniser.h"
 #include "queue/model.h"
 #include "queue/translation_service.h"
@@ -33,9 +34,10 @@ class Delegate final : public std::enable_shared_from_this<Delegate> {
   static Services processServices();
 
   // Reads request lines from `fd` on a thread of its own, for the life of the process, and
-  // hands each request to `delegate` in a main-queue job; `atEnd` runs in a main-queue job
-  // after the last of them.
-  static void startReader(std::weak_ptr<Delegate> delegate, int fd, std::function<void()> atEnd);
+  // hands each request to `delegate` in a main-queue job, as far ahead as `flow` allows;
+  // `atEnd` runs in a main-queue job after the last of them.
+  static void startReader(std::weak_ptr<Delegate> delegate, int fd, std::function<void()> atEnd,
+                          ReaderFlow flow = {});
 
   explicit Delegate(Services services);
   ~Delegate();

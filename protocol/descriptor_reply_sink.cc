@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <string>
@@ -10,10 +11,21 @@ namespace talvori {
 
 namespace {
 
-// Writes all of `bytes`, retrying partial writes and interrupted calls. Gives false on an error.
-bool writeAll(int fd, const char* bytes, std::size_t size) {
+// Each write(2) call hands over at most this much, so that a reply that makes progress shows it.
+constexpr std::size_t kChunk = 64 * 1024;
+
+std::int64_t nowNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+bool DescriptorReplySink::writeAll(const char* bytes, std::size_t size) {
   while (size > 0) {
-    const ssize_t written = ::write(fd, bytes, size);
+    waitingSince_.store(nowNanoseconds(), std::memory_order_relaxed);
+    const ssize_t written = ::write(fd_, bytes, std::min(size, kChunk));
     if (written < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -24,13 +36,18 @@ bool writeAll(int fd, const char* bytes, std::size_t size) {
   return true;
 }
 
-}  // namespace
-
 void DescriptorReplySink::write(const Reply& reply) {
   std::string line;
   line.reserve(32 + reply.id().size() + (reply.text() ? reply.text() : reply.error())->size());
   encodeReply(reply, line);
-  if (writeAll(fd_, line.data(), line.size())) writeAll(fd_, "\n", 1);
+  if (writeAll(line.data(), line.size())) writeAll("\n", 1);
+  waitingSince_.store(0, std::memory_order_relaxed);
+}
+
+std::chrono::nanoseconds DescriptorReplySink::stalledFor() const {
+  const std::int64_t since = waitingSince_.load(std::memory_order_relaxed);
+  if (since == 0) return std::chrono::nanoseconds::zero();
+  return std::chrono::nanoseconds(std::max<std::int64_t>(0, nowNanoseconds() - since));
 }
 
 }  // namespace talvori

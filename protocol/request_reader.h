@@ -32,11 +32,27 @@ class LineReader {
   bool ended_ = false;
 };
 
+// How far the reader may run ahead of the main thread, and what it does when the main thread is
+// stuck writing a reply that nobody reads.
+struct ReaderFlow {
+  // Request bytes (plus a fixed allowance per request) handed over and not yet taken by the main
+  // thread. Beyond this the reader stops reading, so that a host that does not read replies is
+  // held back by the input pipe instead of filling memory. One request is always let through.
+  std::size_t maximumInFlight = 4 << 20;
+  // Asked on the reader thread while it waits for the main thread: whether the main thread is
+  // stuck in a reply write. Unset: never.
+  std::function<bool()> outputStalled;
+  // Called on the reader thread when the input has ended (or its writer has closed it) while the
+  // main thread is stuck: the end job would never get its turn. It should end the process.
+  std::function<void()> endNow;
+};
+
 // Reads request lines from `fd` until the end of input. Each line that decodes as a Request is
 // posted to `mainQueue` as one job that calls `handOver` with it; lines that do not decode are
-// dropped. At the end of input (or a read error) `atEnd` is posted, behind every hand-over job,
-// and the function returns. Runs on the reader's own thread; never waits for the main thread.
+// dropped. At the end of input (or a read error) `atEnd` is posted, behind every hand-over job.
+// The function returns once `atEnd` has run, or at once when `flow` cannot tell a stuck main
+// thread. Runs on the reader's own thread; it waits for the main thread only as `flow` says.
 void runRequestReader(int fd, MainQueue& mainQueue, std::function<void(Request)> handOver,
-                      std::function<void()> atEnd);
+                      std::function<void()> atEnd, ReaderFlow flow = {});
 
 }  // namespace talvori

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,6 +125,57 @@ TEST(RequestReader, EmptyInputPostsOnlyTheEnd) {
       feeder.readFd, queue, [](Request) { FAIL(); }, [&] { ++ends; });
   queue.runAll();
   EXPECT_EQ(ends, 1);
+}
+
+// The reader runs at most the allowed amount of work ahead of the main thread, then waits for it;
+// nothing is lost or reordered, and the end comes after the last request.
+TEST(RequestReader, WaitsWhileTooMuchIsInFlight) {
+  std::string input;
+  for (int i = 0; i < 200; ++i) {
+    input += "{\"id\":\"" + std::to_string(i) + "\",\"text\":\"t\",\"target\":\"en\"}\n";
+  }
+  Feeder feeder(input);
+  testing::ManualMainQueue queue;
+  std::vector<std::string> ids;
+  std::atomic<bool> ended = false;
+  ReaderFlow flow;
+  flow.maximumInFlight = 2000;  // room for 7 of these requests
+  std::thread reader([&] {
+    runRequestReader(
+        feeder.readFd, queue, [&](Request r) { ids.push_back(r.id); }, [&] { ended = true; },
+        flow);
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (queue.pending() < 7 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(queue.pending(), 7u) << "the reader went on while the main thread did not";
+  EXPECT_TRUE(queue.runUntil([&] { return ended.load(); }, std::chrono::seconds(60)));
+  reader.join();
+  ASSERT_EQ(ids.size(), 200u);
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(ids[i], std::to_string(i));
+}
+
+// When the main thread is stuck (a reply write nobody reads), the end of input, or an input
+// closed while the reader waits for room, ends the agent from the reader's thread.
+TEST(RequestReader, EndsNowWhenTheMainThreadIsStuckAndTheInputHasEnded) {
+  for (const int requests : {3, 200}) {
+    SCOPED_TRACE(requests);
+    std::string input;
+    for (int i = 0; i < requests; ++i) input += R"({"id":"1","text":"t","target":"en"})" "\n";
+    Feeder feeder(input);
+    testing::ManualMainQueue queue;
+    std::atomic<bool> endedNow = false;
+    ReaderFlow flow;
+    flow.maximumInFlight = 2000;
+    flow.outputStalled = [] { return true; };
+    flow.endNow = [&] { endedNow = true; };
+    runRequestReader(
+        feeder.readFd, queue, [](Request) {}, [] { FAIL() << "the main thread was stuck"; },
+        flow);
+    EXPECT_TRUE(endedNow);
+  }
 }
 
 }  // namespace
