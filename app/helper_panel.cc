@@ -20,6 +20,9 @@ HelperPanel::HelperPanel()
   setWindowTitle(QString::fromUtf8("本地翻译语言包"));
   auto* layout = new QGridLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  // The native window is made now, at start-up, so that a display platform that cannot make one
+  // fails before any input has been read, while the offscreen platform can still stand in.
+  winId();
 }
 
 void HelperPanel::setContentView(QWidget* view) {
@@ -34,11 +37,24 @@ void HelperPanel::center() {
   move(frame.topLeft());
 }
 
-void HelperPanel::setAlphaValue(double alpha) { setWindowOpacity(alpha); }
+void HelperPanel::setAlphaValue(double alpha) {
+  alpha_ = alpha;
+  setWindowOpacity(alpha);
+  present();
+}
 
 void HelperPanel::orderFrontRegardless() {
-  show();
-  raise();
+  orderedFront_ = true;
+  present();
+}
+
+void HelperPanel::present() {
+  if (orderedFront_ && alpha_ > 0.0) {
+    if (!isVisible()) show();
+    raise();
+  } else if (isVisible()) {
+    hide();
+  }
 }
 
 }  // namespace talvori

@@ -9,7 +9,9 @@ namespace talvori {
 
 // A 416 x 236 titled tool window without close, minimise or resize controls and without a
 // taskbar entry; it is shown without activation and never accepts focus. It hosts one content
-// view, centred. Transparency and ordering front are what the queue changes. Main thread only.
+// view, centred. Transparency and ordering front are what the queue changes. Window opacity
+// shows only where a compositor honours it, so a fully transparent panel is unmapped instead:
+// it is on screen exactly while it is ordered front and not transparent. Main thread only.
 class HelperPanel final : public QWidget, public Panel {
  public:
   HelperPanel();
@@ -22,6 +24,16 @@ class HelperPanel final : public QWidget, public Panel {
 
   void setAlphaValue(double alpha) override;
   void orderFrontRegardless() override;
+
+  // Whether the panel has been ordered front (it may still be transparent, and so unmapped).
+  bool orderedFront() const { return orderedFront_; }
+
+ private:
+  // Maps and raises the panel, or unmaps it, as its state asks.
+  void present();
+
+  double alpha_ = 1.0;
+  bool orderedFront_ = false;
 };
 
 }  // namespace talvori

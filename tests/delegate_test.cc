@@ -33,7 +33,7 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   ::close(input[1]);
 
   struct AtReaderStart {
-    bool started = false, panelGiven = false, visible = false;
+    bool started = false, panelGiven = false, front = false, visible = true;
     double opacity = -1;
   } seen;
   bool ended = false;
@@ -46,16 +46,18 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
         seen.started = true;
         seen.panelGiven = delegate->window && delegate->model.window == delegate->window.get();
         if (delegate->window) {
-          seen.visible = delegate->window->isVisible();
+          seen.front = delegate->window->orderedFront();
           seen.opacity = delegate->window->windowOpacity();
+          seen.visible = delegate->window->isVisible();
         }
         Delegate::startReader(std::move(handOverTo), input[0], [&] { ended = true; });
       }});
   delegate->applicationDidFinishLaunching();
   EXPECT_TRUE(seen.started);
   EXPECT_TRUE(seen.panelGiven) << "the model has the panel before any request arrives";
-  EXPECT_TRUE(seen.visible) << "the panel is ordered front before the reader starts";
+  EXPECT_TRUE(seen.front) << "the panel is ordered front before the reader starts";
   EXPECT_EQ(seen.opacity, 0.0);
+  EXPECT_FALSE(seen.visible) << "a transparent panel is not on screen";
   ASSERT_TRUE(testing::runEventsUntil([&] { return ended; }, 10s));
   EXPECT_EQ(transcript.take(), "{\"id\":\"1\",\"text\":\"hello\"}\n");
   ::close(input[0]);
