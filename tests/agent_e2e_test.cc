@@ -102,7 +102,8 @@ TEST(Agent, APairWithoutItsDataFailsAndTheQueueGoesOn) {
 // With no display to reach the agent falls back to the offscreen platform and works the same.
 TEST(Agent, WorksWithoutADisplay) {
   AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
-                     {"QT_QPA_PLATFORM=", "DISPLAY=:97", "WAYLAND_DISPLAY=wayland-97"});
+                     {.environment = {"QT_QPA_PLATFORM=", "DISPLAY=:97",
+                                      "WAYLAND_DISPLAY=wayland-97"}});
   agent.write(requestLine("1", "Nothing but plain English words here.", "en"));
   const auto lines = agent.readLines(1, 20s);
   ASSERT_EQ(lines.size(), 1u) << agent.errors();

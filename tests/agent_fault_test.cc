@@ -21,6 +21,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AgentProcess;
+using testing::alive;
+using testing::childrenOf;
+using testing::cpuTicks;
+using testing::statusKib;
 using testing::requestLine;
 using testing::startHeadlessAgent;
 
@@ -33,53 +37,6 @@ std::string textReply(const std::string& id, const std::string& text) {
 
 std::string errorReply(const std::string& id, const std::string& error) {
   return R"({"id":")" + id + R"(","error":")" + error + "\"}";
-}
-
-// The fields of /proc/<pid>/stat after the command name: field 3 (state) is the first.
-std::vector<std::string> statFields(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  const std::string stat((std::istreambuf_iterator<char>(file)), {});
-  const std::size_t close = stat.rfind(')');
-  if (close == std::string::npos) return {};
-  std::istringstream in(stat.substr(close + 2));
-  std::vector<std::string> fields;
-  for (std::string field; in >> field;) fields.push_back(field);
-  return fields;
-}
-
-// The live (not zombie) children of `parent`.
-std::vector<pid_t> childrenOf(pid_t parent) {
-  std::vector<pid_t> found;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const auto fields = statFields(std::stoi(name));
-    if (fields.size() > 1 && fields[0] != "Z" && fields[1] == std::to_string(parent)) {
-      found.push_back(std::stoi(name));
-    }
-  }
-  return found;
-}
-
-bool alive(pid_t pid) {
-  const auto fields = statFields(pid);
-  return !fields.empty() && fields[0] != "Z";
-}
-
-// User plus system CPU time of `pid`, in clock ticks.
-long cpuTicks(pid_t pid) {
-  const auto fields = statFields(pid);
-  if (fields.size() < 13) return 0;
-  return std::stol(fields[11]) + std::stol(fields[12]);
-}
-
-// Resident memory of `pid` in KiB.
-long residentKib(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(file, line);) {
-    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
-  }
-  return -1;
 }
 
 // Starts an agent and translates one Spanish sentence, so that its Spanish pipeline is running;
@@ -170,8 +127,9 @@ TEST(AgentFaults, EndsQuietlyWhenTheHostStopsListening) {
 // With the broken pipe ignored (inherited from the host) the replies that cannot be written are
 // dropped: the agent goes on translating without spinning and ends as usual at the end of input.
 TEST(AgentFaults, DropsRepliesNobodyReadsWhenTheBrokenPipeIsIgnored) {
-  AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori", {"QT_QPA_PLATFORM=offscreen"},
-                     AgentProcess::BrokenPipe::ignored);
+  AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
+                     {.environment = {"QT_QPA_PLATFORM=offscreen"},
+                      .brokenPipe = testing::BrokenPipe::ignored});
   warmUp(agent);
   agent.closeOutput();
   for (int i = 0; i < 20; ++i) {
@@ -240,11 +198,12 @@ TEST(AgentFaults, AFiftyMegabyteLineIsRefusedAndItsMemoryReturned) {
   // The checked build's allocator holds freed blocks back to catch late uses; hand them back at
   // once so that resident memory means the same as in a plain build.
   auto agent = startHeadlessAgent(
-      {"ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
-       ":quarantine_size_mb=0"});
+      {.environment = {"ASAN_OPTIONS=" +
+                       std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
+                       ":quarantine_size_mb=0"}});
   agent->write(requestLine("warm", kEnglish, "en"));
   ASSERT_EQ(agent->readLines(1, 30s).size(), 1u) << agent->errors();
-  const long before = residentKib(agent->pid());
+  const long before = statusKib(agent->pid(), "VmRSS:");
   ASSERT_GT(before, 0);
 
   std::string huge = R"({"id":"huge","target":"en","text":")";
@@ -261,7 +220,7 @@ TEST(AgentFaults, AFiftyMegabyteLineIsRefusedAndItsMemoryReturned) {
   lines = agent->readLines(3, 30s);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2], textReply("next", kEnglish));
-  const long after = residentKib(agent->pid());
+  const long after = statusKib(agent->pid(), "VmRSS:");
   EXPECT_LT(after - before, 16 * 1024) << "before " << before << " KiB, after " << after << " KiB";
   agent->closeInput();
   EXPECT_EQ(agent->wait(10s), 0);

@@ -8,18 +8,31 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace talvori::testing {
 
+// The agent starts with SIGPIPE's default action, as a child of most hosts does, or with it
+// ignored as a host that ignores it would leave it.
+enum class BrokenPipe { defaultAction, ignored };
+
+// How an agent is started.
+struct Launch {
+  // Extra environment entries ("NAME=value"), replacing inherited ones of the same name.
+  std::vector<std::string> environment = {};
+  BrokenPipe brokenPipe = BrokenPipe::defaultAction;
+  // A command the agent is run through, given the binary as its last argument ("prlimit ...").
+  std::vector<std::string> wrapper = {};
+  // Standard descriptors (0, 1, 2) the agent starts without.
+  std::vector<int> closed = {};
+};
+
 class AgentProcess {
  public:
-  // Starts `binary` with the given extra environment entries ("NAME=value"). The agent starts
-  // with SIGPIPE's default action, as a child of most hosts does, or with it ignored as a host
-  // that ignores it would leave it.
-  enum class BrokenPipe { defaultAction, ignored };
-  explicit AgentProcess(const std::string& binary, std::vector<std::string> environment = {},
-                        BrokenPipe brokenPipe = BrokenPipe::defaultAction);
+  // Starts `binary`. Reports of the checked builds' sanitizers are sent to files of this
+  // process, since the agent's own standard error leads nowhere.
+  explicit AgentProcess(const std::string& binary, Launch launch = {});
   ~AgentProcess();
   AgentProcess(const AgentProcess&) = delete;
   AgentProcess& operator=(const AgentProcess&) = delete;
@@ -40,9 +53,10 @@ class AgentProcess {
   // was ended by a signal.
   std::optional<int> wait(std::chrono::milliseconds timeout);
 
-  // Everything written to standard output and standard error so far (after wait).
+  // Everything written to standard output so far (after wait).
   const std::string& output() const { return output_; }
-  const std::string& errors() const { return errors_; }
+  // Everything written to standard error, and every sanitizer report, so far.
+  std::string errors() const;
   // The wait status of the agent once wait has seen it end.
   int status() const { return status_; }
 
@@ -59,6 +73,7 @@ class AgentProcess {
   std::vector<std::string> lines_;
   bool reaped_ = false;
   int status_ = 0;
+  std::string reports_;  // the sanitizer reports' path prefix
 };
 
 // The agent's fixed error messages, as a host reads them.
@@ -67,8 +82,19 @@ inline const std::string kQueueFullMessage = "翻译队列已满，请稍后重�
 inline const std::string kUnsupportedMessage = "系统不支持这组语言，或无法识别这段文字。";
 inline const std::string kFailedMessage = "本地翻译未完成。请重试并允许系统下载语言包。";
 
-// The agent built with the tests, started headless (offscreen) with the extra environment given.
-std::unique_ptr<AgentProcess> startHeadlessAgent(std::vector<std::string> environment = {});
+// The agent built with the tests, started headless (offscreen).
+std::unique_ptr<AgentProcess> startHeadlessAgent(Launch launch = {});
+
+// What /proc tells of a process: the fields of its stat file after the command name (the state
+// first), its live children, whether it is alive (not a zombie), its user plus system CPU time in
+// clock ticks, a field of its status file in KiB ("VmHWM:"), and how often its threads have
+// gone to sleep and woken up since it started.
+std::vector<std::string> statFields(pid_t pid);
+std::vector<pid_t> childrenOf(pid_t parent);
+bool alive(pid_t pid);
+long cpuTicks(pid_t pid);
+long statusKib(pid_t pid, std::string_view field);
+long wakeUps(pid_t pid);
 
 // One request line, ended by a line feed. The strings are put in as they are, unescaped.
 std::string requestLine(const std::string& id, const std::string& text, const std::string& target);
