@@ -9,13 +9,16 @@
 #include "app/helper_panel.h"
 #include "app/helper_view.h"
 #include "platform/apertium_service.h"
+#include "platform/dictionary_service.h"
 #include "platform/recogniser.h"
+#include "platform/routing_service.h"
 #include "protocol/request_reader.h"
 
 namespace talvori {
 
 Delegate::Delegate()
-    : translation_(makeApertiumService(mainQueue_)),
+    : translation_(makeRoutingService(makeApertiumService(mainQueue_),
+                                      makeDictionaryService(mainQueue_, dictionaryIndexPaths()))),
       model({&makeRecogniser, *translation_, mainQueue_, STDOUT_FILENO}) {}
 
 Delegate::~Delegate() = default;
