@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/dictionary_text.h"
+#include "protocol/utf8.h"
 
 namespace talvori {
 
@@ -110,7 +111,13 @@ bool isQualifier(const std::string& note) {
   for (std::string_view qualifier : kQualifiers) {
     if (note == qualifier) return true;
   }
-  return note.starts_with("dialect") || note.starts_with("old ") || note.starts_with("literary");
+  // "(used by an emperor)", "(before a number)", "(of eyes)": a use narrower than the bare
+  // gloss says.
+  for (std::string_view narrowing :
+       {"dialect", "old ", "literary", "used ", "before ", "after ", "followed by", "as ", "of "}) {
+    if (note.starts_with(narrowing)) return true;
+  }
+  return false;
 }
 
 // Spells out abbreviations and makes white space single, trimming spaces and trailing commas.
@@ -159,7 +166,16 @@ bool hasLetter(std::string_view text) {
                      [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
 }
 
-std::optional<Gloss> cleanGloss(std::string_view text) {
+// Glosses longer than this many words describe a use rather than translate it.
+constexpr std::size_t kMaxGlossWords = 10;
+
+std::size_t wordCount(std::string_view text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), ' ')) + 1;
+}
+
+// `senseNotes` are the notes that open the whole sense, such as "(literary)"; they mark every
+// gloss of it.
+std::optional<Gloss> cleanGloss(std::string_view text, const std::vector<std::string>& senseNotes) {
   text = trimSpaces(text);
   Gloss gloss;
   if (text.starts_with("lit. ")) {
@@ -173,12 +189,23 @@ std::optional<Gloss> cleanGloss(std::string_view text) {
       text.starts_with("pr. ") || text.starts_with("used in ")) {
     return std::nullopt;
   }
-  std::vector<std::string> notes;
+  std::vector<std::string> notes = senseNotes;
   std::string plain = stripNotes(text, notes);
   for (const std::string& note : notes) {
+    // "completely (not)": without its note the gloss would say the opposite.
+    if (note == "not" || note == "negative") return std::nullopt;
     if (gloss.kind == GlossKind::general && isQualifier(note)) gloss.kind = GlossKind::qualified;
   }
-  if (containsHan(plain)) return std::nullopt;
+  if (containsHan(plain) || plain.find('~') != std::string::npos) return std::nullopt;
+  // "about ...": a pattern to fill in, not a word.
+  if (plain.find("...") != std::string::npos && gloss.kind == GlossKind::general) {
+    gloss.kind = GlossKind::qualified;
+  }
+  // "Fiji, a country in the southwest Pacific Ocean": the description after the name goes.
+  for (std::string_view apposition : {", a ", ", an ", ", the ", ", one of "}) {
+    const std::size_t at = plain.find(apposition);
+    if (at != std::string::npos && at > 0) plain.erase(at);
+  }
   gloss.text = tidy(plain);
   if (gloss.text.starts_with("lit. ")) {
     gloss.kind = GlossKind::literal;
@@ -187,6 +214,9 @@ std::optional<Gloss> cleanGloss(std::string_view text) {
     gloss.text.erase(0, 5);
   }
   if (!hasLetter(gloss.text)) return std::nullopt;
+  if (gloss.kind == GlossKind::general && wordCount(gloss.text) > kMaxGlossWords) {
+    gloss.kind = GlossKind::qualified;
+  }
   return gloss;
 }
 
@@ -219,8 +249,22 @@ CleanSense cleanSense(std::string_view sense) {
     while (!text.empty() && (text.front() == ',' || text.front() == ' ')) text.remove_prefix(1);
     break;
   }
-  for (std::string_view piece : splitOutside(text, ';')) {
-    if (std::optional<Gloss> gloss = cleanGloss(piece)) clean.glosses.push_back(std::move(*gloss));
+  // Notes that open the sense, before its first gloss, hold for all of its glosses.
+  std::vector<std::string> senseNotes;
+  const std::vector<std::string_view> pieces = splitOutside(text, ';');
+  if (pieces.size() > 1) {
+    std::string_view first = trimSpaces(pieces.front());
+    while (first.starts_with("(")) {
+      const std::size_t close = first.find(')');
+      if (close == std::string_view::npos) break;
+      senseNotes.push_back(lowerAscii(trimSpaces(first.substr(1, close - 1))));
+      first = trimSpaces(first.substr(close + 1));
+    }
+  }
+  for (std::string_view piece : pieces) {
+    if (std::optional<Gloss> gloss = cleanGloss(piece, senseNotes)) {
+      clean.glosses.push_back(std::move(*gloss));
+    }
   }
   return clean;
 }
@@ -234,9 +278,14 @@ constexpr std::size_t kMaxReferenceDepth = 2;
 // for each sense before the matching one and for each gloss before it within that sense.
 constexpr double kSensePenalty = 0.5;
 constexpr double kGlossPenalty = 0.15;
-constexpr double kQualifiedPenalty = 1.0;
 // A candidate whose sense stands later than this is not a translation one can be sure of.
 constexpr std::size_t kLatestSense = 2;
+// Within a sense, only the first glosses translate the word; later ones widen or narrow it.
+constexpr std::size_t kLatestGloss = 1;
+// Corpus counts of single characters include every word they were cut out of; a character
+// must be this much (in log10) more common than a word to be preferred to it.
+constexpr double kSingleCharacterPenalty = 1.0;
+constexpr double kBareVerbPenalty = 0.5;
 // A second candidate is given when it scores at most this much below the first (about half as
 // common at the same position).
 constexpr double kSecondMargin = 0.3;
@@ -354,9 +403,24 @@ class Builder {
     return out;
   }
 
+  bool isMainReading(std::size_t i) const {
+    const auto found = byHeadword_.find(chineseKey(entries_[i].simplified));
+    if (found == byHeadword_.end()) return true;
+    for (std::size_t j : found->second) {
+      if (j != i && entries_[j].simplified == entries_[i].simplified &&
+          clean_[j].senses.size() > clean_[i].senses.size()) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   struct Candidate {
     double score;
     std::size_t entry;
+    // Whether the gloss is its word's first meaning, the first gloss of its first sense, in the
+    // form asked for (not a verb standing for its bare form).
+    bool primary;
   };
 
   std::uint64_t frequencyOf(const std::string& word) const {
@@ -376,18 +440,37 @@ class Builder {
       // few: a name or term, not a rare word with a spread of meanings.
       const bool unseen = frequency == 0;
       if (unseen && senses.size() > 2) continue;
+      // A single character with a proper-name reading is a surname or an abbreviation
+      // (加 for Canada), never the name itself.
+      const bool singleCharacter = countCodePoints(entry.simplified) == 1;
+      if (singleCharacter && clean_[i].properName) continue;
+      // Of a character's readings only the main one (with the most senses) is offered: the
+      // count covers them all, and mostly the main one.
+      if (singleCharacter && !isMainReading(i)) continue;
       for (std::size_t s = 0; s < senses.size() && s <= kLatestSense; ++s) {
-        if (unseen && s > 0) break;
-        for (std::size_t g = 0; g < senses[s].size(); ++g) {
+        // Beyond its first sense a character is too often a bound or literary form.
+        if ((unseen || singleCharacter) && s > 0) break;
+        for (std::size_t g = 0; g < senses[s].size() && g <= kLatestGloss; ++g) {
           const Gloss& gloss = senses[s][g];
-          if (gloss.kind == GlossKind::literal) continue;
+          // Literary, regional or slang words are no answer to a plain English word.
+          if (gloss.kind != GlossKind::general) continue;
           const std::string key = englishKey(gloss.text);
           if (key.empty()) continue;
-          const double score =
-              std::log10(static_cast<double>(frequency) + 1.0) - kSensePenalty * double(s) -
-              kGlossPenalty * double(g) -
-              (gloss.kind == GlossKind::qualified ? kQualifiedPenalty : 0.0);
-          candidates[key].push_back({score, i});
+          const double score = std::log10(static_cast<double>(frequency) + 1.0) -
+                               kSensePenalty * double(s) - kGlossPenalty * double(g) -
+                               (singleCharacter ? kSingleCharacterPenalty : 0.0);
+          candidates[key].push_back({score, i, s == 0 && g == 0});
+          // A verb ("to open") also answers its bare form ("open"), after any noun or adjective
+          // of that form.
+          if (key.starts_with("to ") && key.size() > 3) {
+            candidates[key.substr(3)].push_back({score - kBareVerbPenalty, i, false});
+          }
+          // Likewise a language ("Korean language") answers its bare name ("Korean").
+          constexpr std::string_view kLanguage = " language";
+          if (key.ends_with(kLanguage) && key.size() > kLanguage.size()) {
+            candidates[key.substr(0, key.size() - kLanguage.size())].push_back(
+                {score - kBareVerbPenalty, i, false});
+          }
         }
       }
     }
@@ -401,7 +484,10 @@ class Builder {
         if (seen.insert(entries_[candidate.entry].simplified).second) words.push_back(&candidate);
       }
       std::string answer = entries_[words[0]->entry].simplified;
-      if (words.size() > 1 && words[1]->score >= words[0]->score - kSecondMargin) {
+      // A second word only when it is about as common and the gloss is its first meaning too.
+      if (words.size() > 1 && words[1]->score >= words[0]->score - kSecondMargin &&
+          words[1]->primary && words[0]->primary &&
+          countCodePoints(entries_[words[1]->entry].simplified) > 1) {
         answer += "；" + entries_[words[1]->entry].simplified;
       }
       out.emplace(key, std::move(answer));

@@ -90,12 +90,13 @@ std::string englishKey(std::string_view text) {
   }
   if (!letter) return {};
   std::u32string_view key = collapsed;
-  for (std::u32string_view lead : {U"to ", U"a ", U"an ", U"the "}) {
+  for (std::u32string_view lead : {U"a ", U"an ", U"the "}) {
     if (key.starts_with(lead) && key.size() > lead.size()) {
       key.remove_prefix(lead.size());
       break;
     }
   }
+  if (key == U"a" || key == U"an" || key == U"the") return {};
   return toUtf8(key);
 }
 

@@ -16,8 +16,7 @@ std::string chineseKey(std::string_view text);
 
 // The key of an English text: widths normalised as above, letters in lower case, runs of white
 // space made one space, surrounding white space and punctuation removed, curly apostrophes made
-// straight, and one leading "to ", "a ", "an " or "the " dropped, so that "To Run" and "run", or
-// "The Hague" and "hague", meet. Empty when no letter is left or the text is not valid UTF-8.
+// straight, and one leading "a ", "an " or "the " dropped, so that "The Hague" and "hague" meet. Empty when no letter is left or the text is not valid UTF-8.
 std::string englishKey(std::string_view text);
 
 // Whether `text` holds a Han character (CJK ideographs and their extensions).
