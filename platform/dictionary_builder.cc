@@ -111,10 +111,13 @@ bool isQualifier(const std::string& note) {
   for (std::string_view qualifier : kQualifiers) {
     if (note == qualifier) return true;
   }
-  // "(used by an emperor)", "(before a number)", "(of eyes)": a use narrower than the bare
-  // gloss says.
+  return note.starts_with("dialect") || note.starts_with("old ") || note.starts_with("literary");
+}
+
+// "(used by an emperor)", "(before a number)", "(of eyes)": a use narrower than the bare gloss.
+bool isNarrowing(const std::string& note) {
   for (std::string_view narrowing :
-       {"dialect", "old ", "literary", "used ", "before ", "after ", "followed by", "as ", "of "}) {
+       {"used ", "before ", "after ", "followed by", "as ", "of ", "in "}) {
     if (note.starts_with(narrowing)) return true;
   }
   return false;
@@ -194,11 +197,16 @@ std::optional<Gloss> cleanGloss(std::string_view text, const std::vector<std::st
   for (const std::string& note : notes) {
     // "completely (not)": without its note the gloss would say the opposite.
     if (note == "not" || note == "negative") return std::nullopt;
-    if (gloss.kind == GlossKind::general && isQualifier(note)) gloss.kind = GlossKind::qualified;
+    if (gloss.kind == GlossKind::literal) continue;
+    if (isQualifier(note)) {
+      gloss.kind = GlossKind::qualified;
+    } else if (isNarrowing(note) && gloss.kind == GlossKind::general) {
+      gloss.kind = GlossKind::narrowed;
+    }
   }
   if (containsHan(plain) || plain.find('~') != std::string::npos) return std::nullopt;
   // "about ...": a pattern to fill in, not a word.
-  if (plain.find("...") != std::string::npos && gloss.kind == GlossKind::general) {
+  if (plain.find("...") != std::string::npos && gloss.kind != GlossKind::literal) {
     gloss.kind = GlossKind::qualified;
   }
   // "Fiji, a country in the southwest Pacific Ocean": the description after the name goes.
@@ -214,7 +222,7 @@ std::optional<Gloss> cleanGloss(std::string_view text, const std::vector<std::st
     gloss.text.erase(0, 5);
   }
   if (!hasLetter(gloss.text)) return std::nullopt;
-  if (gloss.kind == GlossKind::general && wordCount(gloss.text) > kMaxGlossWords) {
+  if (gloss.kind != GlossKind::literal && wordCount(gloss.text) > kMaxGlossWords) {
     gloss.kind = GlossKind::qualified;
   }
   return gloss;
@@ -374,8 +382,12 @@ class Builder {
       std::vector<std::vector<Gloss>> senses = sensesOf(i);
       if (senses.empty()) continue;
       std::size_t general = 0;
-      for (const auto& sense : senses) {
-        for (const Gloss& gloss : sense) general += gloss.kind == GlossKind::general;
+      for (auto& sense : senses) {
+        for (Gloss& gloss : sense) {
+          // A narrowed gloss still translates the word; its note was only for the way back.
+          if (gloss.kind == GlossKind::narrowed) gloss.kind = GlossKind::general;
+          general += gloss.kind == GlossKind::general;
+        }
       }
       const std::tuple<bool, bool, std::size_t> rank{general > 0, !clean_[i].properName, general};
       if (best.empty() || rank > bestRank) {
@@ -452,7 +464,7 @@ class Builder {
         if ((unseen || singleCharacter) && s > 0) break;
         for (std::size_t g = 0; g < senses[s].size() && g <= kLatestGloss; ++g) {
           const Gloss& gloss = senses[s][g];
-          // Literary, regional or slang words are no answer to a plain English word.
+          // Narrowed, literary, regional or slang uses are no answer to a plain English word.
           if (gloss.kind != GlossKind::general) continue;
           const std::string key = englishKey(gloss.text);
           if (key.empty()) continue;

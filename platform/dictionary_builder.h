@@ -26,9 +26,11 @@ struct DictionaryEntry {
 // How many times each Simplified word was seen in a corpus.
 using WordFrequencies = std::unordered_map<std::string, std::uint64_t>;
 
-// How far a gloss stands from the plain present-day meaning of its word: general, marked as
-// literary, old, regional, slang and the like, or the literal reading of an idiom.
-enum class GlossKind { general, qualified, literal };
+// How far a gloss stands from the plain present-day meaning of its word: general; narrowed to
+// some use by a note ("(of eyes) bright", "(used by an emperor) yes"), which is still a fine
+// translation of the word but no sure answer to the bare English; marked as literary, old,
+// regional, slang and the like, or a long description; or the literal reading of an idiom.
+enum class GlossKind { general, narrowed, qualified, literal };
 
 struct Gloss {
   std::string text;
