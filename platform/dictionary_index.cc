@@ -88,7 +88,7 @@ bool DictionaryIndex::readHeader() {
     const std::uint64_t records = readLittle(data_ + at + 16, 8);
     const std::uint64_t recordsSize = readLittle(data_ + at + 24, 8);
     at += 32;
-    if (slotCount == 0 || (slotCount & (slotCount - 1)) != 0 || slotCount > (1ULL << 30) ||
+    if (slotCount == 0 || slotCount > (1ULL << 30) ||
         !inside(slots, slotCount * 4, size_) || !inside(records, recordsSize, size_)) {
       return false;
     }
@@ -106,9 +106,9 @@ bool DictionaryIndex::readHeader() {
 std::optional<std::string_view> DictionaryIndex::find(const Table& table,
                                                       std::string_view key) const {
   if (key.empty() || key.size() > 255) return std::nullopt;
-  const std::size_t mask = table.slotCount - 1;
-  std::size_t slot = static_cast<std::size_t>(fnv1a(key)) & mask;
-  for (std::size_t probe = 0; probe < table.slotCount; ++probe, slot = (slot + 1) & mask) {
+  std::size_t slot = static_cast<std::size_t>(fnv1a(key) % table.slotCount);
+  for (std::size_t probe = 0; probe < table.slotCount;
+       ++probe, slot = slot + 1 == table.slotCount ? 0 : slot + 1) {
     const std::uint64_t entry = readLittle(data_ + table.slots + 4 * slot, 4);
     if (entry == 0) return std::nullopt;
     const std::uint64_t record = entry - 1;
@@ -127,6 +127,10 @@ std::optional<std::string_view> DictionaryIndex::find(const Table& table,
     return text;
   }
   return std::nullopt;
+}
+
+void DictionaryIndex::releasePages() const {
+  ::madvise(const_cast<unsigned char*>(data_), size_, MADV_DONTNEED);
 }
 
 std::optional<std::string_view> DictionaryIndex::englishFor(std::string_view chineseKey) const {
@@ -161,13 +165,12 @@ std::string encodeDictionaryIndex(const std::map<std::string, std::string>& chin
     for (const auto& [key, answer] : pairs) {
       kept += !key.empty() && key.size() <= 255 && !answer.empty() && answer.size() <= 0xFFFF;
     }
-    std::size_t slotCount = 1;
-    while (slotCount < kept + kept / 2 + 1) slotCount *= 2;  // at most two thirds full
+    const std::size_t slotCount = kept + kept / 3 + 1;  // at most three quarters full
     Built built{std::vector<std::uint32_t>(slotCount, 0), {}};
     for (const auto& [key, answer] : pairs) {
       if (key.empty() || key.size() > 255 || answer.empty() || answer.size() > 0xFFFF) continue;
-      std::size_t slot = static_cast<std::size_t>(fnv1a(key)) & (slotCount - 1);
-      while (built.slots[slot] != 0) slot = (slot + 1) & (slotCount - 1);
+      std::size_t slot = static_cast<std::size_t>(fnv1a(key) % slotCount);
+      while (built.slots[slot] != 0) slot = slot + 1 == slotCount ? 0 : slot + 1;
       built.slots[slot] = static_cast<std::uint32_t>(built.records.size() + 1);
       built.records += static_cast<char>(key.size());
       built.records += key;

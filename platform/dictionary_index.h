@@ -7,8 +7,8 @@
 //            (Chinese, English) u64 slots offset, u64 slot count, u64 records offset, u64 records
 //            size, and last u64 answers offset, u64 answers size
 //   slots    u32 each: 0 for an empty slot, else 1 + the offset of a record in the records area;
-//            a key's home slot is its 64-bit FNV-1a hash modulo the count (a power of two), and
-//            collisions go to the next slots in turn
+//            a key's home slot is its 64-bit FNV-1a hash modulo the count, and collisions go to
+//            the next slots in turn
 //   records  u8 key length, key bytes, u32 offset of the answer in the answers area
 //   answers  u16 length, UTF-8 bytes
 //
@@ -41,6 +41,11 @@ class DictionaryIndex {
   // there is none. The view lives as long as the index.
   std::optional<std::string_view> englishFor(std::string_view chineseKey) const;
   std::optional<std::string_view> chineseFor(std::string_view englishKey) const;
+
+  // Lets go of the pages that look-ups have read, so that the agent's resident size does not
+  // grow with the index: the file's pages stay in the page cache and are mapped again when
+  // read again, so views given out before stay valid and look-ups may go on meanwhile.
+  void releasePages() const;
 
  private:
   struct Table {

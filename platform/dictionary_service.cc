@@ -79,8 +79,10 @@ class IndexHolder {
     const std::optional<std::string_view> found =
         direction == DictionaryDirection::chineseToEnglish ? open->englishFor(chineseKey(text))
                                                            : open->chineseFor(englishKey(text));
-    if (!found) return std::nullopt;
-    return std::string(*found);
+    std::optional<std::string> answer;
+    if (found) answer.emplace(*found);
+    open->releasePages();
+    return answer;
   }
 
  private:
