@@ -111,7 +111,19 @@ bool isQualifier(const std::string& note) {
   for (std::string_view qualifier : kQualifiers) {
     if (note == qualifier) return true;
   }
-  return note.starts_with("dialect") || note.starts_with("old ") || note.starts_with("literary");
+  // "Beijing dialect", "Internet slang", "old usage", "literary, also pr. ...".
+  for (std::string_view word : {"dialect", "slang", "literary", "archaic", "old ", "cantonese"}) {
+    if (note.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Notes that open a gloss and only say how plainly it is used: the gloss is no narrower.
+constexpr std::array<std::string_view, 6> kPlainNotes = {"idiom", "fig.", "lit. and fig.",
+                                                         "coll.", "loanword", "abbr."};
+
+bool isPlainNote(const std::string& note) {
+  return std::find(kPlainNotes.begin(), kPlainNotes.end(), note) != kPlainNotes.end();
 }
 
 // "(used by an emperor)", "(before a number)", "(of eyes)": a use narrower than the bare gloss.
@@ -136,6 +148,10 @@ std::string tidy(std::string_view text) {
     std::size_t end = i;
     while (end < text.size() && text[end] != ' ') ++end;
     std::string_view word = text.substr(i, end - i);
+    // "yuan (RMB), currency" loses its note: no space stays before the comma.
+    if (!out.empty() && out.back() == ' ' && (word.starts_with(",") || word.starts_with(";"))) {
+      out.pop_back();
+    }
     std::string_view tail;
     while (!word.empty() && (word.back() == ',' || word.back() == ':' || word.back() == ';')) {
       tail = text.substr(i + word.size() - 1, tail.size() + 1);
@@ -193,14 +209,19 @@ std::optional<Gloss> cleanGloss(std::string_view text, const std::vector<std::st
     return std::nullopt;
   }
   std::vector<std::string> notes = senseNotes;
+  // A note before the gloss sets its field or use ("(computing) zombie"); one after it mostly
+  // says what a name names ("Bolton (town in England)").
+  const std::size_t leadingNotes = notes.size() + (text.starts_with("(") ? 1 : 0);
   std::string plain = stripNotes(text, notes);
-  for (const std::string& note : notes) {
+  for (std::size_t n = 0; n < notes.size(); ++n) {
+    const std::string& note = notes[n];
     // "completely (not)": without its note the gloss would say the opposite.
     if (note == "not" || note == "negative") return std::nullopt;
     if (gloss.kind == GlossKind::literal) continue;
     if (isQualifier(note)) {
       gloss.kind = GlossKind::qualified;
-    } else if (isNarrowing(note) && gloss.kind == GlossKind::general) {
+    } else if (gloss.kind == GlossKind::general &&
+               (isNarrowing(note) || (n < leadingNotes && !isPlainNote(note)))) {
       gloss.kind = GlossKind::narrowed;
     }
   }
@@ -294,6 +315,8 @@ constexpr std::size_t kLatestGloss = 1;
 // must be this much (in log10) more common than a word to be preferred to it.
 constexpr double kSingleCharacterPenalty = 1.0;
 constexpr double kBareVerbPenalty = 0.5;
+// Fewer corpus occurrences than this make a word rare.
+constexpr std::uint64_t kRareWord = 100;
 // A second candidate is given when it scores at most this much below the first (about half as
 // common at the same position).
 constexpr double kSecondMargin = 0.3;
@@ -456,9 +479,9 @@ class Builder {
       // (加 for Canada), never the name itself.
       const bool singleCharacter = countCodePoints(entry.simplified) == 1;
       if (singleCharacter && clean_[i].properName) continue;
-      // Of a character's readings only the main one (with the most senses) is offered: the
-      // count covers them all, and mostly the main one.
-      if (singleCharacter && !isMainReading(i)) continue;
+      // Of a word's readings only the main one (with the most senses) is offered: the count
+      // covers them all, and mostly the main one.
+      if (!isMainReading(i)) continue;
       for (std::size_t s = 0; s < senses.size() && s <= kLatestSense; ++s) {
         // Beyond its first sense a character is too often a bound or literary form.
         if ((unseen || singleCharacter) && s > 0) break;
@@ -471,6 +494,8 @@ class Builder {
           const double score = std::log10(static_cast<double>(frequency) + 1.0) -
                                kSensePenalty * double(s) - kGlossPenalty * double(g) -
                                (singleCharacter ? kSingleCharacterPenalty : 0.0);
+          // A rare word is trusted only for its first meaning.
+          if ((s > 0 || g > 0) && frequency < kRareWord) continue;
           candidates[key].push_back({score, i, s == 0 && g == 0});
           // A verb ("to open") also answers its bare form ("open"), after any noun or adjective
           // of that form.

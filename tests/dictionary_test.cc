@@ -100,7 +100,7 @@ class DictionaryServiceTest : public ::testing::Test {
     const WordFrequencies frequencies = {{"电脑", 3427}, {"计算机", 6396}, {"电子计算机", 50},
                                          {"苹果", 1334}, {"病人", 5000},  {"加", 40000},
                                          {"加拿大", 2000}, {"德国", 9604}, {"是", 796991},
-                                         {"画蛇添足", 40}};
+                                         {"画蛇添足", 150}};
     const DictionaryAnswers answers = buildAnswers(entries, frequencies);
     write(encodeDictionaryIndex(answers.chinese, answers.english));
     service_ = makeDictionaryService(queue_, {dir_ / "missing.index", path_});
