@@ -347,6 +347,11 @@ class Builder {
                                                       entry.pinyin.front()));
       for (const std::string& sense : entry.senses) {
         CleanSense cleaned = cleanSense(sense);
+        // A name's gloss says after a comma where or what it is ("Florence, Italy").
+        for (Gloss& gloss : cleaned.glosses) {
+          const std::size_t comma = gloss.text.find(", ");
+          if (clean.properName && comma != std::string::npos) gloss.text.erase(comma);
+        }
         if (!cleaned.glosses.empty()) clean.senses.push_back(std::move(cleaned.glosses));
         if (cleaned.reference) clean.references.push_back(std::move(*cleaned.reference));
       }
