@@ -1,10 +1,10 @@
 #include "platform/dictionary_index.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <unordered_map>
@@ -59,85 +59,97 @@ std::unique_ptr<DictionaryIndex> DictionaryIndex::open(const std::filesystem::pa
     ::close(fd);
     return nullptr;
   }
-  const auto size = static_cast<std::size_t>(status.st_size);
-  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  ::close(fd);
-  if (mapped == MAP_FAILED) return nullptr;
-  // Look-ups touch a few scattered pages; reading ahead around them would only fill the cache.
-  ::madvise(mapped, size, MADV_RANDOM);
+  // Look-ups read a few scattered bytes; reading ahead around them would only fill the cache.
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
   std::unique_ptr<DictionaryIndex> index(
-      new DictionaryIndex(static_cast<const unsigned char*>(mapped), size));
+      new DictionaryIndex(fd, static_cast<std::size_t>(status.st_size)));
   if (!index->readHeader()) return nullptr;
   return index;
 }
 
-DictionaryIndex::~DictionaryIndex() {
-  ::munmap(const_cast<unsigned char*>(data_), size_);
+DictionaryIndex::~DictionaryIndex() { ::close(fd_); }
+
+bool DictionaryIndex::read(std::size_t offset, std::size_t length, unsigned char* out) const {
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 bool DictionaryIndex::readHeader() {
-  if (std::memcmp(data_, kMagic.data(), kMagic.size()) != 0) return false;
-  if (readLittle(data_ + 8, 4) != kVersion || readLittle(data_ + 12, 4) != kHeaderSize) {
+  unsigned char header[kHeaderSize];
+  if (!read(0, kHeaderSize, header)) return false;
+  if (std::memcmp(header, kMagic.data(), kMagic.size()) != 0) return false;
+  if (readLittle(header + 8, 4) != kVersion || readLittle(header + 12, 4) != kHeaderSize) {
     return false;
   }
-  if (readLittle(data_ + 16, 8) != size_) return false;
+  if (readLittle(header + 16, 8) != size_) return false;
   std::size_t at = 24;
   for (Table* table : {&chinese_, &english_}) {
-    const std::uint64_t slots = readLittle(data_ + at, 8);
-    const std::uint64_t slotCount = readLittle(data_ + at + 8, 8);
-    const std::uint64_t records = readLittle(data_ + at + 16, 8);
-    const std::uint64_t recordsSize = readLittle(data_ + at + 24, 8);
+    const std::uint64_t slots = readLittle(header + at, 8);
+    const std::uint64_t slotCount = readLittle(header + at + 8, 8);
+    const std::uint64_t records = readLittle(header + at + 16, 8);
+    const std::uint64_t recordsSize = readLittle(header + at + 24, 8);
     at += 32;
-    if (slotCount == 0 || slotCount > (1ULL << 30) ||
-        !inside(slots, slotCount * 4, size_) || !inside(records, recordsSize, size_)) {
+    if (slotCount == 0 || slotCount > (1ULL << 30) || !inside(slots, slotCount * 4, size_) ||
+        !inside(records, recordsSize, size_)) {
       return false;
     }
     *table = Table{static_cast<std::size_t>(slots), static_cast<std::size_t>(slotCount),
                    static_cast<std::size_t>(records), static_cast<std::size_t>(recordsSize)};
   }
-  const std::uint64_t answers = readLittle(data_ + at, 8);
-  const std::uint64_t answersSize = readLittle(data_ + at + 8, 8);
+  const std::uint64_t answers = readLittle(header + at, 8);
+  const std::uint64_t answersSize = readLittle(header + at + 8, 8);
   if (!inside(answers, answersSize, size_)) return false;
   answers_ = static_cast<std::size_t>(answers);
   answersSize_ = static_cast<std::size_t>(answersSize);
   return true;
 }
 
-std::optional<std::string_view> DictionaryIndex::find(const Table& table,
-                                                      std::string_view key) const {
+std::optional<std::string> DictionaryIndex::find(const Table& table, std::string_view key) const {
   if (key.empty() || key.size() > 255) return std::nullopt;
   std::size_t slot = static_cast<std::size_t>(fnv1a(key) % table.slotCount);
+  unsigned char bytes[1 + 255 + 4];
   for (std::size_t probe = 0; probe < table.slotCount;
        ++probe, slot = slot + 1 == table.slotCount ? 0 : slot + 1) {
-    const std::uint64_t entry = readLittle(data_ + table.slots + 4 * slot, 4);
+    if (!read(table.slots + 4 * slot, 4, bytes)) return std::nullopt;
+    const std::uint64_t entry = readLittle(bytes, 4);
     if (entry == 0) return std::nullopt;
+    // A record is its key's length, the key and an answer offset: read as much as a record of
+    // this key's length needs, and compare.
     const std::uint64_t record = entry - 1;
-    if (!inside(record, 1, table.recordsSize)) return std::nullopt;
-    const unsigned char* at = data_ + table.records + record;
-    const std::size_t keyLength = at[0];
-    if (!inside(record + 1, keyLength + 4, table.recordsSize)) return std::nullopt;
-    if (keyLength != key.size() || std::memcmp(at + 1, key.data(), keyLength) != 0) continue;
-    const std::uint64_t answer = readLittle(at + 1 + keyLength, 4);
-    if (!inside(answer, 2, answersSize_)) return std::nullopt;
-    const std::size_t length = static_cast<std::size_t>(readLittle(data_ + answers_ + answer, 2));
+    const std::size_t wanted = 1 + key.size() + 4;
+    if (!inside(record, wanted, table.recordsSize) ||
+        !read(table.records + record, wanted, bytes)) {
+      if (inside(record, 1, table.recordsSize)) continue;  // a shorter key's record, at the end
+      return std::nullopt;
+    }
+    if (bytes[0] != key.size() || std::memcmp(bytes + 1, key.data(), key.size()) != 0) continue;
+    const std::uint64_t answer = readLittle(bytes + 1 + key.size(), 4);
+    if (!inside(answer, 2, answersSize_) || !read(answers_ + answer, 2, bytes)) {
+      return std::nullopt;
+    }
+    const std::size_t length = static_cast<std::size_t>(readLittle(bytes, 2));
     if (length == 0 || !inside(answer + 2, length, answersSize_)) return std::nullopt;
-    const std::string_view text(reinterpret_cast<const char*>(data_ + answers_ + answer + 2),
-                                length);
-    if (!isValidUtf8(text)) return std::nullopt;
+    std::string text(length, '\0');
+    if (!read(answers_ + answer + 2, length, reinterpret_cast<unsigned char*>(text.data())) ||
+        !isValidUtf8(text)) {
+      return std::nullopt;
+    }
     return text;
   }
   return std::nullopt;
 }
 
-void DictionaryIndex::releasePages() const {
-  ::madvise(const_cast<unsigned char*>(data_), size_, MADV_DONTNEED);
-}
-
-std::optional<std::string_view> DictionaryIndex::englishFor(std::string_view chineseKey) const {
+std::optional<std::string> DictionaryIndex::englishFor(std::string_view chineseKey) const {
   return find(chinese_, chineseKey);
 }
 
-std::optional<std::string_view> DictionaryIndex::chineseFor(std::string_view englishKey) const {
+std::optional<std::string> DictionaryIndex::chineseFor(std::string_view englishKey) const {
   return find(english_, englishKey);
 }
 

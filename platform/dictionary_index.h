@@ -1,4 +1,5 @@
-// DictionaryIndex: the dictionary's answers in one file that the agent maps into memory.
+// DictionaryIndex: the dictionary's answers in one file, which the agent reads a few bytes at a
+// time where a look-up leads, without loading or mapping it whole.
 //
 // The file holds two hash tables, Chinese key to English and English key to Chinese (keys as
 // made by dictionary_text.h), over one pool of answers. Little-endian throughout:
@@ -14,7 +15,9 @@
 //
 // Opening checks the header and that every area lies inside the file; each look-up checks the
 // offsets it follows, so a damaged file gives no answer or a wrong one but is never read out of
-// bounds. Immutable once open: look-ups may run on any thread.
+// bounds, and a file cut short later only fails look-ups. The file is read with pread(2) rather
+// than mapped: its pages then stay in the page cache without counting towards the agent's
+// resident size. Look-ups may run on any thread.
 #pragma once
 
 #include <cstddef>
@@ -29,8 +32,8 @@ namespace talvori {
 
 class DictionaryIndex {
  public:
-  // The index in the file at `path`, mapped read-only; null when the file is missing, cannot be
-  // mapped, or is not a whole index of this version.
+  // The index in the file at `path`, kept open; null when the file is missing, cannot be read,
+  // or is not a whole index of this version.
   static std::unique_ptr<DictionaryIndex> open(const std::filesystem::path& path);
 
   ~DictionaryIndex();
@@ -38,14 +41,9 @@ class DictionaryIndex {
   DictionaryIndex& operator=(const DictionaryIndex&) = delete;
 
   // The English filed under a Chinese key, or the Chinese filed under an English key; none when
-  // there is none. The view lives as long as the index.
-  std::optional<std::string_view> englishFor(std::string_view chineseKey) const;
-  std::optional<std::string_view> chineseFor(std::string_view englishKey) const;
-
-  // Lets go of the pages that look-ups have read, so that the agent's resident size does not
-  // grow with the index: the file's pages stay in the page cache and are mapped again when
-  // read again, so views given out before stay valid and look-ups may go on meanwhile.
-  void releasePages() const;
+  // there is none or the file cannot be read.
+  std::optional<std::string> englishFor(std::string_view chineseKey) const;
+  std::optional<std::string> chineseFor(std::string_view englishKey) const;
 
  private:
   struct Table {
@@ -55,12 +53,14 @@ class DictionaryIndex {
     std::size_t recordsSize = 0;
   };
 
-  DictionaryIndex(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+  DictionaryIndex(int fd, std::size_t size) : fd_(fd), size_(size) {}
   bool readHeader();
-  std::optional<std::string_view> find(const Table& table, std::string_view key) const;
+  // Reads `length` bytes at `offset` into `out`; false unless all of them were read.
+  bool read(std::size_t offset, std::size_t length, unsigned char* out) const;
+  std::optional<std::string> find(const Table& table, std::string_view key) const;
 
-  const unsigned char* data_;
-  std::size_t size_;
+  const int fd_;
+  const std::size_t size_;
   Table chinese_;
   Table english_;
   std::size_t answers_ = 0;

@@ -76,13 +76,8 @@ class IndexHolder {
   std::optional<std::string> answer(DictionaryDirection direction, std::string_view text) {
     const DictionaryIndex* open = index();
     if (open == nullptr) return std::nullopt;
-    const std::optional<std::string_view> found =
-        direction == DictionaryDirection::chineseToEnglish ? open->englishFor(chineseKey(text))
-                                                           : open->chineseFor(englishKey(text));
-    std::optional<std::string> answer;
-    if (found) answer.emplace(*found);
-    open->releasePages();
-    return answer;
+    return direction == DictionaryDirection::chineseToEnglish ? open->englishFor(chineseKey(text))
+                                                              : open->chineseFor(englishKey(text));
   }
 
  private:

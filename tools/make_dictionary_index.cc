@@ -6,7 +6,7 @@
 //   make_dictionary_index ALL_JS WORD_COUNTS OUTPUT
 //
 // The index is written beside OUTPUT first and then renamed over it, so a running agent keeps
-// the file it mapped.
+// reading the file it opened.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

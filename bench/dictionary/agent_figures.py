@@ -7,7 +7,7 @@
   - first Chinese request: once the agent has answered its first (shortcut) request, the time
     from writing "电脑" to its reply, which includes opening the index;
   - memory: peak resident size of the agent after 300 dictionary requests in both directions
-    (texts from dev_set.tsv), and how much of it is the mapped index.
+    (texts from dev_set.tsv).
 
 Usage: bench/dictionary/agent_figures.py [build/talvori]
 """
@@ -74,18 +74,10 @@ def peak_memory(count=300):
         answered += "text" in json.loads(agent.stdout.readline())
     with open(f"/proc/{agent.pid}/status") as status:
         fields = dict(line.split(":", 1) for line in status)
-    index_kb = 0
-    with open(f"/proc/{agent.pid}/smaps") as smaps:
-        mapping = ""
-        for line in smaps:
-            if not line[0].isupper() or ":" not in line.split()[0]:
-                mapping = line
-            elif line.startswith("Rss:") and "chinese-english.index" in mapping:
-                index_kb += int(line.split()[1])
     agent.stdin.close()
     agent.wait()
     return (int(fields["VmHWM"].split()[0]) / 1024, int(fields["VmRSS"].split()[0]) / 1024,
-            index_kb / 1024, len(chosen), answered)
+            len(chosen), answered)
 
 
 def describe(values):
@@ -97,9 +89,9 @@ def main():
     print(f"start-up to first reply: {describe(startups)}, {len(startups)} runs")
     print(f"first Chinese request, index opening included: {describe(firsts)}")
     print(f"second Chinese request: {describe(seconds)}")
-    peak, now, index, count, answered = peak_memory()
+    peak, now, count, answered = peak_memory()
     print(f"after {count} dictionary requests ({answered} answered): peak resident {peak:.1f} MB, "
-          f"resident {now:.1f} MB, of which the mapped index {index:.1f} MB")
+          f"resident {now:.1f} MB")
 
 
 if __name__ == "__main__":
