@@ -90,12 +90,19 @@ std::vector<std::string> words(const std::string& text) {
   return out;
 }
 
-// Chinese: an alternative is an accepted answer (a trailing adjective 的 aside). English: a gloss
+// Chinese: an alternative is an accepted answer (a trailing adjective 的 or a place's
+// administrative suffix aside). English: a gloss
 // holds an accepted answer's words in a row ("Print" in "to print out", "Fiji" in "Fiji").
 bool acceptable(const Item& item, const std::string& answer) {
   const bool chinese = item.direction.ends_with("zh-Hans");
+  // "无效" is "无效的"; "石川" is "石川县" (Ishikawa, the prefecture).
   const auto bare = [](std::string key) {
-    if (key.ends_with("的") && key.size() > 3) key.erase(key.size() - 3);
+    for (std::string_view suffix : {"的", "省", "州", "县", "市", "区", "郡", "府"}) {
+      if (key.ends_with(suffix) && key.size() > suffix.size()) {
+        key.erase(key.size() - suffix.size());
+        break;
+      }
+    }
     return key;
   };
   for (const std::string& alternative : split(answer, chinese ? "；" : "; ")) {

@@ -315,6 +315,7 @@ constexpr std::size_t kLatestGloss = 1;
 // must be this much (in log10) more common than a word to be preferred to it.
 constexpr double kSingleCharacterPenalty = 1.0;
 constexpr double kBareVerbPenalty = 0.5;
+constexpr double kNarrowedPenalty = 1.0;
 // Fewer corpus occurrences than this make a word rare.
 constexpr std::uint64_t kRareWord = 100;
 // A second candidate is given when it scores at most this much below the first (about half as
@@ -492,13 +493,16 @@ class Builder {
         if ((unseen || singleCharacter) && s > 0) break;
         for (std::size_t g = 0; g < senses[s].size() && g <= kLatestGloss; ++g) {
           const Gloss& gloss = senses[s][g];
-          // Narrowed, literary, regional or slang uses are no answer to a plain English word.
-          if (gloss.kind != GlossKind::general) continue;
+          // Literary, regional or slang uses are no answer to a plain English word, nor is a
+          // narrowed one unless it is the word's first meaning ("(computing) submenu").
+          const bool narrowed = gloss.kind == GlossKind::narrowed;
+          if (gloss.kind != GlossKind::general && !(narrowed && s == 0 && g == 0)) continue;
           const std::string key = englishKey(gloss.text);
           if (key.empty()) continue;
           const double score = std::log10(static_cast<double>(frequency) + 1.0) -
                                kSensePenalty * double(s) - kGlossPenalty * double(g) -
-                               (singleCharacter ? kSingleCharacterPenalty : 0.0);
+                               (singleCharacter ? kSingleCharacterPenalty : 0.0) -
+                               (narrowed ? kNarrowedPenalty : 0.0);
           // A rare word is trusted only for its first meaning.
           if ((s > 0 || g > 0) && frequency < kRareWord) continue;
           candidates[key].push_back({score, i, s == 0 && g == 0});

@@ -76,8 +76,16 @@ class IndexHolder {
   std::optional<std::string> answer(DictionaryDirection direction, std::string_view text) {
     const DictionaryIndex* open = index();
     if (open == nullptr) return std::nullopt;
-    return direction == DictionaryDirection::chineseToEnglish ? open->englishFor(chineseKey(text))
-                                                              : open->chineseFor(englishKey(text));
+    if (direction == DictionaryDirection::chineseToEnglish) return open->englishFor(chineseKey(text));
+    // Chinese nouns have no plural: a plural not in the dictionary is its singular.
+    const std::string key = englishKey(text);
+    std::optional<std::string> answer = open->chineseFor(key);
+    if (!answer) {
+      for (const std::string& singular : singularKeys(key)) {
+        if ((answer = open->chineseFor(singular))) break;
+      }
+    }
+    return answer;
   }
 
  private:

@@ -100,6 +100,21 @@ std::string englishKey(std::string_view text) {
   return toUtf8(key);
 }
 
+std::vector<std::string> singularKeys(std::string_view key) {
+  const std::size_t space = key.rfind(' ');
+  const std::string_view word = space == std::string_view::npos ? key : key.substr(space + 1);
+  const std::string stem(key.substr(0, key.size() - word.size()));
+  if (word.size() <= 3 || !word.ends_with('s') || word.ends_with("ss") || word.ends_with("us") ||
+      word.ends_with("is")) {
+    return {};
+  }
+  std::vector<std::string> keys;
+  if (word.ends_with("ies")) keys.push_back(stem + std::string(word.substr(0, word.size() - 3)) + "y");
+  if (word.ends_with("es")) keys.push_back(stem + std::string(word.substr(0, word.size() - 2)));
+  keys.push_back(stem + std::string(word.substr(0, word.size() - 1)));
+  return keys;
+}
+
 bool containsHan(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
     const std::int32_t c = decodeUtf8(text, at);

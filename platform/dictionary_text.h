@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace talvori {
 
@@ -18,6 +19,13 @@ std::string chineseKey(std::string_view text);
 // space made one space, surrounding white space and punctuation removed, curly apostrophes made
 // straight, and one leading "a ", "an " or "the " dropped, so that "The Hague" and "hague" meet. Empty when no letter is left or the text is not valid UTF-8.
 std::string englishKey(std::string_view text);
+
+// The keys an English plural's singular may have, most likely first, for a key that has no entry
+// of its own: "tasks" gives "task", "boxes" "box" and "boxe", "entries" "entry", "entri" and
+// "entrie".
+// Only the last word changes ("file systems" gives "file system"); words ending in "ss", "us" or
+// "is", and words of three letters or fewer, give none.
+std::vector<std::string> singularKeys(std::string_view key);
 
 // Whether `text` holds a Han character (CJK ideographs and their extensions).
 bool containsHan(std::string_view text);

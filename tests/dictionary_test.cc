@@ -73,6 +73,14 @@ TEST(DictionaryKeyTest, NormalisesWidthPunctuationAndCase) {
   EXPECT_EQ(englishKey("don’t"), "don't");
   EXPECT_EQ(englishKey("the"), "");
   EXPECT_EQ(englishKey("42"), "");
+  using K = std::vector<std::string>;
+  EXPECT_EQ(singularKeys("tasks"), K{"task"});
+  EXPECT_EQ(singularKeys("boxes"), (K{"box", "boxe"}));
+  EXPECT_EQ(singularKeys("entries"), (K{"entry", "entri", "entrie"}));
+  EXPECT_EQ(singularKeys("file systems"), K{"file system"});
+  for (const char* none : {"glass", "virus", "analysis", "bus", "task", "its"}) {
+    EXPECT_EQ(singularKeys(none), K{}) << none;
+  }
 }
 
 // A dictionary of a few entries, written as an index file and served as the agent serves it.
@@ -171,6 +179,7 @@ TEST_F(DictionaryServiceTest, RanksEnglishToChineseAndDeclinesWhenUnsure) {
   // Both common words, the more common first; the rare one is left out.
   EXPECT_EQ(translate("computer", "en", "zh-Hans"), "计算机；电脑");
   EXPECT_EQ(translate(" COMPUTER ", "en", "zh-Hans"), "计算机；电脑");
+  EXPECT_EQ(translate("Computers", "en", "zh-Hans"), "计算机；电脑");
   EXPECT_EQ(translate("apple", "en", "zh-Hans"), "苹果");
   EXPECT_EQ(translate("Germany", "en", "zh-Hans"), "德国");
   EXPECT_EQ(translate("to overdo it", "en", "zh-Hans"), "画蛇添足");
