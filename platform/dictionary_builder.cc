@@ -306,7 +306,7 @@ constexpr std::size_t kMaxReferenceDepth = 2;
 // The scoring of English to Chinese candidates: the log of a word's frequency, less a penalty
 // for each sense before the matching one and for each gloss before it within that sense.
 constexpr double kSensePenalty = 0.5;
-constexpr double kGlossPenalty = 0.15;
+constexpr double kGlossPenalty = 1.0;
 // A candidate whose sense stands later than this is not a translation one can be sure of.
 constexpr std::size_t kLatestSense = 2;
 // Within a sense, only the first glosses translate the word; later ones widen or narrow it.
