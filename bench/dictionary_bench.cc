@@ -8,6 +8,7 @@
 // A set line is: direction (en>zh-Hans, zh-Hans>en, zh-Hant>en), text, accepted answers joined
 // by "|", sources. An answer is acceptable when one of its alternatives ("；" between Chinese
 // words, "; " between English glosses) matches an accepted answer (see acceptable()).
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,8 +21,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "platform/dictionary_service.h"
 #include "platform/dictionary_text.h"
@@ -139,8 +138,8 @@ void evaluate(const std::vector<std::string>& sets, const std::string& answersPa
       count[1] += answer.has_value();
       count[2] += good;
       if (answers.is_open()) {
-        answers << path.substr(path.rfind('/') + 1) << '\t' << item.direction << '\t'
-                << item.text << '\t' << (answer ? *answer : "-") << '\t'
+        answers << path.substr(path.rfind('/') + 1) << '\t' << item.direction << '\t' << item.text
+                << '\t' << (answer ? *answer : "-") << '\t'
                 << (answer ? (good ? "ok" : "WRONG?") : "none") << '\t';
         for (const auto& accepted : item.accepted) answers << accepted << '|';
         answers << '\n';
@@ -179,9 +178,10 @@ void firstAnswer() {
       if (!answer) std::printf("no answer for 电脑\n");
     }
     std::sort(times.begin(), times.end());
-    std::printf("first answer after start-up, index %s: median %.3f ms (min %.3f, max %.3f, 25 runs)\n",
-                dropped ? "dropped from the page cache" : "in the page cache", times[12],
-                times.front(), times.back());
+    std::printf(
+        "first answer after start-up, index %s: median %.3f ms (min %.3f, max %.3f, 25 runs)\n",
+        dropped ? "dropped from the page cache" : "in the page cache", times[12], times.front(),
+        times.back());
   }
   std::printf("\n");
 }

@@ -20,15 +20,18 @@ constexpr std::array<std::string_view, 6> kReferencePhrases = {
 
 // Notes in parentheses that mark a gloss as outside plain present-day use.
 constexpr std::array<std::string_view, 24> kQualifiers = {
-    "literary",  "old",       "archaic",      "arch.",       "dialect",  "cantonese",
-    "tw",        "hk",        "slang",        "internet slang", "vulgar", "derog.",
-    "classical", "obsolete",  "in former times", "taiwanese", "hokkien", "shanghainese",
-    "euphemism", "jocular",   "bound form",   "onom.",       "old usage", "formal"};
+    "literary",  "old",      "archaic",         "arch.",          "dialect",   "cantonese",
+    "tw",        "hk",       "slang",           "internet slang", "vulgar",    "derog.",
+    "classical", "obsolete", "in former times", "taiwanese",      "hokkien",   "shanghainese",
+    "euphemism", "jocular",  "bound form",      "onom.",          "old usage", "formal"};
 
 // Word spellings the dictionary abbreviates.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 5> kAbbreviations = {{
-    {"sth", "something"}, {"sb", "somebody"}, {"sb's", "somebody's"}, {"esp.", "especially"},
-    {"esp", "especially"}}};
+constexpr std::array<std::pair<std::string_view, std::string_view>, 5> kAbbreviations = {
+    {{"sth", "something"},
+     {"sb", "somebody"},
+     {"sb's", "somebody's"},
+     {"esp.", "especially"},
+     {"esp", "especially"}}};
 
 std::string lowerAscii(std::string_view text) {
   std::string out(text);
@@ -94,8 +97,10 @@ std::string stripNotes(std::string_view text, std::vector<std::string>& notes) {
       continue;
     }
     if ((c == ')' || c == ']') && depth > 0) {
-      if (--depth == 0) notes.push_back(lowerAscii(trimSpaces(note)));
-      else note += c;
+      if (--depth == 0)
+        notes.push_back(lowerAscii(trimSpaces(note)));
+      else
+        note += c;
       continue;
     }
     if (depth > 0) {
@@ -119,7 +124,7 @@ bool isQualifier(const std::string& note) {
 }
 
 // Notes that open a gloss and only say how plainly it is used: the gloss is no narrower.
-constexpr std::array<std::string_view, 6> kPlainNotes = {"idiom", "fig.", "lit. and fig.",
+constexpr std::array<std::string_view, 6> kPlainNotes = {"idiom", "fig.",     "lit. and fig.",
                                                          "coll.", "loanword", "abbr."};
 
 bool isPlainNote(const std::string& note) {
@@ -170,8 +175,8 @@ std::string tidy(std::string_view text) {
     i = end;
   }
   std::string_view result = trimSpaces(out);
-  while (!result.empty() && (result.back() == ',' || result.back() == ':' ||
-                             result.back() == ' ')) {
+  while (!result.empty() &&
+         (result.back() == ',' || result.back() == ':' || result.back() == ' ')) {
     result.remove_suffix(1);
   }
   while (!result.empty() && (result.front() == ',' || result.front() == ' ')) {
@@ -204,8 +209,8 @@ std::optional<Gloss> cleanGloss(std::string_view text, const std::vector<std::st
     text.remove_prefix(5);
   }
   if (text.starts_with("classifier for") || text.starts_with("CL:") ||
-      text.starts_with("Taiwan pr.") || text.starts_with("also pr.") ||
-      text.starts_with("pr. ") || text.starts_with("used in ")) {
+      text.starts_with("Taiwan pr.") || text.starts_with("also pr.") || text.starts_with("pr. ") ||
+      text.starts_with("used in ")) {
     return std::nullopt;
   }
   std::vector<std::string> notes = senseNotes;
@@ -265,9 +270,10 @@ CleanSense cleanSense(std::string_view sense) {
   }
   for (std::string_view phrase : kReferencePhrases) {
     std::size_t at = body.find(phrase);
-    const bool opens = at == 0 || (at != std::string_view::npos && phrase == "variant of " &&
-                                   body.substr(0, at).find_first_of(";,") == std::string_view::npos &&
-                                   std::count(body.begin(), body.begin() + at, ' ') <= 1);
+    const bool opens =
+        at == 0 || (at != std::string_view::npos && phrase == "variant of " &&
+                    body.substr(0, at).find_first_of(";,") == std::string_view::npos &&
+                    std::count(body.begin(), body.begin() + at, ' ') <= 1);
     if (!opens) continue;
     const std::string_view rest = body.substr(at + phrase.size());
     auto [reference, used] = readReference(rest);
@@ -344,8 +350,8 @@ class Builder {
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const DictionaryEntry& entry = entries[i];
       CleanEntry clean;
-      clean.properName = !entry.pinyin.empty() && std::isupper(static_cast<unsigned char>(
-                                                      entry.pinyin.front()));
+      clean.properName =
+          !entry.pinyin.empty() && std::isupper(static_cast<unsigned char>(entry.pinyin.front()));
       for (const std::string& sense : entry.senses) {
         CleanSense cleaned = cleanSense(sense);
         // A name's gloss says after a comma where or what it is ("Florence, Italy").
@@ -472,6 +478,7 @@ class Builder {
   void buildEnglish(std::map<std::string, std::string>& out) const {
     // Every gloss of every word's own senses is a candidate translation of the gloss's key.
     std::map<std::string, std::vector<Candidate>> candidates;
+    std::map<std::string, std::vector<Candidate>> plurals;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       const DictionaryEntry& entry = entries_[i];
       if (!containsHan(entry.simplified)) continue;
@@ -506,6 +513,12 @@ class Builder {
           // A rare word is trusted only for its first meaning.
           if ((s > 0 || g > 0) && frequency < kRareWord) continue;
           candidates[key].push_back({score, i, s == 0 && g == 0});
+          // Chinese nouns have no plural: the plural of a noun or adjective (of a gloss that is
+          // no verb or name) answers as it does, unless it has an answer of its own.
+          if (!key.starts_with("to ") &&
+              !std::isupper(static_cast<unsigned char>(gloss.text.front()))) {
+            plurals[pluralKey(key)].push_back({score, i, s == 0 && g == 0});
+          }
           // A verb ("to open") also answers its bare form ("open"), after any noun or adjective
           // of that form.
           if (key.starts_with("to ") && key.size() > 3) {
@@ -520,6 +533,7 @@ class Builder {
         }
       }
     }
+    for (auto& [key, list] : plurals) candidates.try_emplace(key, std::move(list));
     for (auto& [key, list] : candidates) {
       // One candidate per Simplified word, with its best score.
       std::sort(list.begin(), list.end(),

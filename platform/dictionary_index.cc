@@ -40,7 +40,8 @@ void appendLittle(std::string& out, std::uint64_t value, std::size_t bytes) {
 }
 
 void putLittle(std::string& out, std::size_t at, std::uint64_t value, std::size_t bytes) {
-  for (std::size_t i = 0; i < bytes; ++i) out[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  for (std::size_t i = 0; i < bytes; ++i)
+    out[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 // Whether [offset, offset + length) lies within a file of `size` bytes.

@@ -76,16 +76,10 @@ class IndexHolder {
   std::optional<std::string> answer(DictionaryDirection direction, std::string_view text) {
     const DictionaryIndex* open = index();
     if (open == nullptr) return std::nullopt;
-    if (direction == DictionaryDirection::chineseToEnglish) return open->englishFor(chineseKey(text));
-    // Chinese nouns have no plural: a plural not in the dictionary is its singular.
-    const std::string key = englishKey(text);
-    std::optional<std::string> answer = open->chineseFor(key);
-    if (!answer) {
-      for (const std::string& singular : singularKeys(key)) {
-        if ((answer = open->chineseFor(singular))) break;
-      }
+    if (direction == DictionaryDirection::chineseToEnglish) {
+      return open->englishFor(chineseKey(text));
     }
-    return answer;
+    return open->chineseFor(englishKey(text));
   }
 
  private:
@@ -102,8 +96,9 @@ class DictionarySession : public TranslationSession {
   void translate(std::string text, TranslateCallback done) override {
     std::optional<std::string> result;
     if (direction_) result = holder_->answer(*direction_, text);
-    mainQueue_.post(
-        [done = std::move(done), result = std::move(result)]() mutable { done(std::move(result)); });
+    mainQueue_.post([done = std::move(done), result = std::move(result)]() mutable {
+      done(std::move(result));
+    });
   }
 
  private:

@@ -20,13 +20,26 @@ std::u32string normalisedCodePoints(std::string_view text) {
     if (c == kIllFormed) return {};
     if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;  // full-width ASCII
     switch (c) {
-      case 0x3000: c = ' '; break;        // ideographic space
-      case 0xFF61: c = 0x3002; break;     // half-width ideographic full stop
-      case 0xFF62: c = 0x300C; break;     // half-width corner brackets
-      case 0xFF63: c = 0x300D; break;
-      case 0xFF64: c = 0x3001; break;     // half-width ideographic comma
-      case 0xFF65: c = 0x30FB; break;     // half-width middle dot
-      default: break;
+      case 0x3000:
+        c = ' ';
+        break;  // ideographic space
+      case 0xFF61:
+        c = 0x3002;
+        break;  // half-width ideographic full stop
+      case 0xFF62:
+        c = 0x300C;
+        break;  // half-width corner brackets
+      case 0xFF63:
+        c = 0x300D;
+        break;
+      case 0xFF64:
+        c = 0x3001;
+        break;  // half-width ideographic comma
+      case 0xFF65:
+        c = 0x30FB;
+        break;  // half-width middle dot
+      default:
+        break;
     }
     out.push_back(static_cast<char32_t>(c));
   }
@@ -100,19 +113,19 @@ std::string englishKey(std::string_view text) {
   return toUtf8(key);
 }
 
-std::vector<std::string> singularKeys(std::string_view key) {
-  const std::size_t space = key.rfind(' ');
-  const std::string_view word = space == std::string_view::npos ? key : key.substr(space + 1);
-  const std::string stem(key.substr(0, key.size() - word.size()));
-  if (word.size() <= 3 || !word.ends_with('s') || word.ends_with("ss") || word.ends_with("us") ||
-      word.ends_with("is")) {
-    return {};
+std::string pluralKey(std::string_view key) {
+  std::string plural(key);
+  const auto endsWith = [&](std::string_view end) { return key.ends_with(end); };
+  if (endsWith("s") || endsWith("x") || endsWith("z") || endsWith("ch") || endsWith("sh")) {
+    plural += "es";
+  } else if (key.size() > 1 && key.back() == 'y' &&
+             std::string_view("aeiou").find(key[key.size() - 2]) == std::string_view::npos) {
+    plural.back() = 'i';
+    plural += "es";
+  } else {
+    plural += 's';
   }
-  std::vector<std::string> keys;
-  if (word.ends_with("ies")) keys.push_back(stem + std::string(word.substr(0, word.size() - 3)) + "y");
-  if (word.ends_with("es")) keys.push_back(stem + std::string(word.substr(0, word.size() - 2)));
-  keys.push_back(stem + std::string(word.substr(0, word.size() - 1)));
-  return keys;
+  return plural;
 }
 
 bool containsHan(std::string_view text) {

@@ -5,7 +5,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace talvori {
 
@@ -17,15 +16,14 @@ std::string chineseKey(std::string_view text);
 
 // The key of an English text: widths normalised as above, letters in lower case, runs of white
 // space made one space, surrounding white space and punctuation removed, curly apostrophes made
-// straight, and one leading "a ", "an " or "the " dropped, so that "The Hague" and "hague" meet. Empty when no letter is left or the text is not valid UTF-8.
+// straight, and one leading "a ", "an " or "the " dropped, so that "The Hague" and "hague" meet.
+// Empty when no letter is left or the text is not valid UTF-8.
 std::string englishKey(std::string_view text);
 
-// The keys an English plural's singular may have, most likely first, for a key that has no entry
-// of its own: "tasks" gives "task", "boxes" "box" and "boxe", "entries" "entry", "entri" and
-// "entrie".
-// Only the last word changes ("file systems" gives "file system"); words ending in "ss", "us" or
-// "is", and words of three letters or fewer, give none.
-std::vector<std::string> singularKeys(std::string_view key);
+// The key of the plural of the key of a noun: its last word with "s", "es" after s, x, z, ch
+// and sh, "ies" for a "y" after a consonant ("task" gives "tasks", "file system" "file
+// systems", "box" "boxes", "entry" "entries").
+std::string pluralKey(std::string_view key);
 
 // Whether `text` holds a Han character (CJK ideographs and their extensions).
 bool containsHan(std::string_view text);

@@ -18,15 +18,23 @@ TEST(RoutingTest, SendsChineseAndEnglishToTheDictionary) {
     Engine engine;
   };
   const Case cases[] = {
-      {"zh-Hans", "en", Engine::dictionary},  {"zh-Hant", "en", Engine::dictionary},
-      {"zh", "en-US", Engine::dictionary},    {"zh-Hant-TW", "en", Engine::dictionary},
-      {"en", "zh-Hans", Engine::dictionary},  {"en-GB", "zh", Engine::dictionary},
-      {"en", "zh-CN", Engine::dictionary},    {std::nullopt, "en", Engine::dictionary},
+      {"zh-Hans", "en", Engine::dictionary},
+      {"zh-Hant", "en", Engine::dictionary},
+      {"zh", "en-US", Engine::dictionary},
+      {"zh-Hant-TW", "en", Engine::dictionary},
+      {"en", "zh-Hans", Engine::dictionary},
+      {"en-GB", "zh", Engine::dictionary},
+      {"en", "zh-CN", Engine::dictionary},
+      {std::nullopt, "en", Engine::dictionary},
       {std::nullopt, "zh-Hans", Engine::dictionary},
-      {"en", "zh-Hant", Engine::apertium},    {"en", "zh-TW", Engine::apertium},
-      {"zh-Latn", "en", Engine::apertium},    {"ja", "en", Engine::apertium},
-      {"es", "en", Engine::apertium},         {"en", "es", Engine::apertium},
-      {"es", "zh-Hans", Engine::apertium},    {"zh-Hans", "es", Engine::apertium},
+      {"en", "zh-Hant", Engine::apertium},
+      {"en", "zh-TW", Engine::apertium},
+      {"zh-Latn", "en", Engine::apertium},
+      {"ja", "en", Engine::apertium},
+      {"es", "en", Engine::apertium},
+      {"en", "es", Engine::apertium},
+      {"es", "zh-Hans", Engine::apertium},
+      {"zh-Hans", "es", Engine::apertium},
       {std::nullopt, "es", Engine::apertium},
   };
   for (const Case& c : cases) {
@@ -68,7 +76,8 @@ TEST(RoutingTest, AsksAndTranslatesWithTheEngineOfEachPair) {
   EXPECT_EQ(textStatuses.size(), 2u);
 
   auto spanish = service->makeSession(TranslationConfiguration(Language("es"), Language("en")));
-  auto chinese = service->makeSession(TranslationConfiguration(Language("en"), Language("zh-Hans")));
+  auto chinese =
+      service->makeSession(TranslationConfiguration(Language("en"), Language("zh-Hans")));
   auto unknown = service->makeSession(TranslationConfiguration(std::nullopt, Language("en")));
   EXPECT_EQ(fromApertium.sessionsMade, 1);
   EXPECT_EQ(fromDictionary.sessionsMade, 2);

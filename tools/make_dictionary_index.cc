@@ -12,11 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/dictionary_builder.h"
 #include "platform/dictionary_index.h"
@@ -44,8 +43,10 @@ std::vector<DictionaryEntry> readEntries(const std::filesystem::path& path) {
   const nlohmann::json data = nlohmann::json::parse(module.substr(open, close - open + 1));
   std::vector<DictionaryEntry> entries;
   for (const nlohmann::json& item : data.at("all")) {
-    DictionaryEntry entry{item.at(0).get<std::string>(), item.at(1).get<std::string>(),
-                          item.at(2).get<std::string>(), {}};
+    DictionaryEntry entry{item.at(0).get<std::string>(),
+                          item.at(1).get<std::string>(),
+                          item.at(2).get<std::string>(),
+                          {}};
     const nlohmann::json& senses = item.at(3);
     if (senses.is_string()) {
       entry.senses.push_back(senses.get<std::string>());
