@@ -157,11 +157,10 @@ std::string tidy(std::string_view text) {
     if (!out.empty() && out.back() == ' ' && (word.starts_with(",") || word.starts_with(";"))) {
       out.pop_back();
     }
-    std::string_view tail;
-    while (!word.empty() && (word.back() == ',' || word.back() == ':' || word.back() == ';')) {
-      tail = text.substr(i + word.size() - 1, tail.size() + 1);
-      word.remove_suffix(1);
-    }
+    std::size_t cut = word.size();
+    while (cut > 0 && (word[cut - 1] == ',' || word[cut - 1] == ':' || word[cut - 1] == ';')) --cut;
+    const std::string_view tail = word.substr(cut);
+    word = word.substr(0, cut);
     bool replaced = false;
     for (const auto& [abbreviation, spelt] : kAbbreviations) {
       if (word == abbreviation) {
@@ -259,9 +258,8 @@ std::optional<Gloss> cleanGloss(std::string_view text, const std::vector<std::st
 CleanSense cleanSense(std::string_view sense) {
   CleanSense clean;
   std::string_view text = trimSpaces(sense);
-  // A reference may follow notes such as "(archaic)" and words such as "old" or "erhua" in
-  // "old variant of"; what follows an abbreviation's reference is still a gloss.
-  std::vector<std::string> leading;
+  // A reference may follow notes such as "(archaic)", and one word such as "old" or "erhua" may
+  // stand before "variant of"; what follows an abbreviation's reference is still a gloss.
   std::string_view body = text;
   while (body.starts_with("(")) {
     const std::size_t close = body.find(')');
