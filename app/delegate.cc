@@ -10,7 +10,9 @@
 #include "app/helper_panel.h"
 #include "app/helper_view.h"
 #include "platform/apertium_service.h"
+#include "platform/dictionary_service.h"
 #include "platform/recogniser.h"
+#include "platform/routing_service.h"
 #include "protocol/descriptor_reply_sink.h"
 #include "protocol/request_reader.h"
 
@@ -35,7 +37,8 @@ Delegate::Services Delegate::processServices() {
   flow.endNow = [] { std::_Exit(0); };
   return Services{
       &makeRecogniser,
-      makeApertiumService(QtMainQueue::instance()),
+      makeRoutingService(makeApertiumService(QtMainQueue::instance()),
+                         makeDictionaryService(QtMainQueue::instance(), dictionaryIndexPaths())),
       std::move(replies),
       [flow](std::weak_ptr<Delegate> delegate) {
         startReader(std::move(delegate), STDIN_FILENO, [] { std::_Exit(0); }, flow);

@@ -3,9 +3,11 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/recogniser.h"
 #include "tests/agent_process.h"
 
 namespace talvori {
@@ -33,14 +35,14 @@ TEST(Agent, TranslatesSpanishAndRefusesUnsupportedPairs) {
   auto agent = startHeadlessAgent();
   const std::string spanish = "El perro come la manzana en la casa.";
   agent->write(requestLine("es", spanish, "en"));
-  agent->write(requestLine("zh", "This English sentence has no Chinese engine.", "zh-Hans"));
+  agent->write(requestLine("ja", "これは日本語で書かれた文です。", "en"));
   agent->write("not a request\n\n{\"id\":5,\"text\":\"x\",\"target\":\"en\"}\n");
   agent->write(R"({"id":"crlf","text":"Good morning to all of you, friends.","target":"en"})"
                "\r\n");
   auto lines = agent->readLines(3, 30s);
   ASSERT_EQ(lines.size(), 3u) << agent->output();
   EXPECT_EQ(lines[0], "{\"id\":\"es\",\"text\":\"" + engineTranslation(spanish) + "\"}");
-  EXPECT_EQ(lines[1], "{\"id\":\"zh\",\"error\":\"" + testing::kUnsupportedMessage + "\"}");
+  EXPECT_EQ(lines[1], "{\"id\":\"ja\",\"error\":\"" + testing::kUnsupportedMessage + "\"}");
   EXPECT_EQ(lines[2], "{\"id\":\"crlf\",\"text\":\"Good morning to all of you, friends.\"}");
 
   // A last line without a line feed is still a request; answered at once, it is answered before
@@ -94,6 +96,52 @@ TEST(Agent, APairWithoutItsDataFailsAndTheQueueGoesOn) {
   ASSERT_EQ(lines.size(), 2u) << agent->output();
   EXPECT_EQ(lines[0], "{\"id\":\"ca\",\"error\":\"" + testing::kFailedMessage + "\"}");
   EXPECT_EQ(lines[1], "{\"id\":\"en\",\"text\":\"Plain English words for the shortcut path.\"}");
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(10s), 0);
+  EXPECT_EQ(agent->errors(), "");
+}
+
+// Chinese and English go to the dictionary both ways, with explicit targets and with "auto";
+// a sentence is no dictionary entry and fails.
+TEST(Agent, TranslatesChineseAndEnglishWithTheDictionary) {
+  auto agent = startHeadlessAgent();
+  agent->write(requestLine("simplified", "电脑", "en"));
+  agent->write(requestLine("traditional", "電腦", "en"));
+  agent->write(requestLine("english", "computer", "zh-Hans"));
+  agent->write(requestLine("idiom", "画蛇添足", "auto"));
+  agent->write(requestLine("sentence", "我今天在家里用电脑给朋友写了一封信。", "auto"));
+  agent->write(requestLine("auto-zh", "“电脑”", "auto"));
+  agent->write(requestLine("auto-en", "computer", "auto"));
+  const auto lines = agent->readLines(7, 20s);
+  ASSERT_EQ(lines.size(), 7u) << agent->output();
+  EXPECT_EQ(lines[0], R"({"id":"simplified","text":"computer"})");
+  EXPECT_EQ(lines[1], R"({"id":"traditional","text":"computer"})");
+  EXPECT_EQ(lines[2], R"({"id":"english","text":"计算机；电脑"})");
+  EXPECT_EQ(lines[3],
+            R"({"id":"idiom","text":"to ruin the effect by adding something superfluous; to overdo it"})");
+  EXPECT_EQ(lines[4], "{\"id\":\"sentence\",\"error\":\"" + testing::kFailedMessage + "\"}");
+  EXPECT_EQ(lines[5], R"({"id":"auto-zh","text":"computer"})");
+  EXPECT_EQ(lines[6], R"({"id":"auto-en","text":"计算机；电脑"})");
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(10s), 0);
+  EXPECT_EQ(agent->errors(), "");
+}
+
+// A lone name reaches the dictionary when the recogniser calls it English or cannot tell.
+TEST(Agent, TranslatesAnEnglishNameIntoChinese) {
+  auto recogniser = makeRecogniser();
+  recogniser->processString("Germany");
+  const std::optional<std::string> language = recogniser->dominantLanguage();
+  if (language && *language != "en") {
+    GTEST_SKIP() << "the recogniser calls \"Germany\" " << *language;
+  }
+  auto agent = startHeadlessAgent();
+  agent->write(requestLine("name", "Germany", "zh-Hans"));
+  agent->write(requestLine("auto", "Germany", "auto"));
+  const auto lines = agent->readLines(2, 20s);
+  ASSERT_EQ(lines.size(), 2u) << agent->output();
+  EXPECT_EQ(lines[0], R"({"id":"name","text":"德国"})");
+  EXPECT_EQ(lines[1], R"({"id":"auto","text":"德国"})");
   agent->closeInput();
   EXPECT_EQ(agent->wait(10s), 0);
   EXPECT_EQ(agent->errors(), "");

@@ -1,0 +1,31 @@
+// Lookup keys: the one form of a text under which the dictionary files, and later finds, its
+// answer. The index builder and the agent both make keys with these functions, so a text finds
+// an entry exactly when the two keys are equal. Pure functions, callable from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace talvori {
+
+// The key of a Chinese text: full-width ASCII forms become ASCII, half-width CJK punctuation
+// becomes full-width, and surrounding white space and punctuation (quotes, brackets, full stops,
+// commas and the like, Chinese or ASCII) are removed. Empty when nothing is left or the text is
+// not valid UTF-8.
+std::string chineseKey(std::string_view text);
+
+// The key of an English text: widths normalised as above, letters in lower case, runs of white
+// space made one space, surrounding white space and punctuation removed, curly apostrophes made
+// straight, and one leading "a ", "an " or "the " dropped, so that "The Hague" and "hague" meet.
+// Empty when no letter is left or the text is not valid UTF-8.
+std::string englishKey(std::string_view text);
+
+// The key of the plural of the key of a noun: its last word with "s", "es" after s, x, z, ch
+// and sh, "ies" for a "y" after a consonant ("task" gives "tasks", "file system" "file
+// systems", "box" "boxes", "entry" "entries").
+std::string pluralKey(std::string_view key);
+
+// Whether `text` holds a Han character (CJK ideographs and their extensions).
+bool containsHan(std::string_view text);
+
+}  // namespace talvori
