@@ -38,6 +38,17 @@ HelperView::HelperView(Model& model, TranslationService& service, MainQueue& mai
                        QWidget* parent)
     : QWidget(parent), model_(model), hook_(model, service, mainQueue) {
   setFixedSize(kWidth, kHeight);
+  // The notification comes before the change is stored: read the model again in a later job.
+  model_.onWillChange([this, &mainQueue] { mainQueue.post([this] { render(); }); });
+}
+
+void HelperView::setVisible(bool visible) {
+  // The content is made just before the view is first shown, so that it is shown with it.
+  if (visible && status_ == nullptr) build();
+  QWidget::setVisible(visible);
+}
+
+void HelperView::build() {
   auto* stack = new QVBoxLayout(this);
   stack->setSpacing(kSpacing);
   stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
@@ -65,12 +76,11 @@ HelperView::HelperView(Model& model, TranslationService& service, MainQueue& mai
   stack->addWidget(headline, 0, Qt::AlignHCenter);
   stack->addWidget(status_);
   stack->addWidget(progress);
-
   render();
-  // The notification comes before the change is stored: read the model again in a later job.
-  model_.onWillChange([this, &mainQueue] { mainQueue.post([this] { render(); }); });
 }
 
-void HelperView::render() { status_->setText(QString::fromStdString(model_.status())); }
+void HelperView::render() {
+  if (status_ != nullptr) status_->setText(QString::fromStdString(model_.status()));
+}
 
 }  // namespace talvori

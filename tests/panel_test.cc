@@ -38,7 +38,13 @@ class PanelTest : public ::testing::Test {
   HelperView* view;
 };
 
-TEST_F(PanelTest, ShowsTheStatusAndAnIndeterminateProgressBar) {
+// The content is made only when the panel is first shown, and it shows the status and a spinner.
+TEST_F(PanelTest, ShowsTheStatusAndAnIndeterminateProgressBarOnceShown) {
+  panel.setAlphaValue(0.0);
+  panel.orderFrontRegardless();
+  EXPECT_TRUE(view->findChildren<QLabel*>().isEmpty()) << "made while nobody can see it";
+  panel.setAlphaValue(1.0);
+  EXPECT_TRUE(view->isVisible());
   bool statusShown = false;
   for (auto* label : view->findChildren<QLabel*>()) {
     if (label->text().toStdString() == kInitialStatus) {
@@ -49,6 +55,7 @@ TEST_F(PanelTest, ShowsTheStatusAndAnIndeterminateProgressBar) {
   EXPECT_TRUE(statusShown);
   auto* progress = view->findChild<QProgressBar*>();
   ASSERT_NE(progress, nullptr);
+  EXPECT_TRUE(progress->isVisible());
   EXPECT_EQ(progress->maximum(), 0) << "indeterminate";
 }
 
