@@ -47,7 +47,7 @@ TEST_F(PanelTest, ShowsTheStatusAndAnIndeterminateProgressBarOnceShown) {
   EXPECT_TRUE(view->isVisible());
   bool statusShown = false;
   for (auto* label : view->findChildren<QLabel*>()) {
-    if (label->text().toStdString() == kInitialStatus) {
+    if (label->text().toStdString() == "首次使用需要下载语言包。翻译在这台电脑上完成。") {
       statusShown = true;
       EXPECT_TRUE(label->wordWrap());
     }
