@@ -21,6 +21,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AgentProcess;
+using testing::errorReply;
+using testing::textReply;
 using testing::alive;
 using testing::childrenOf;
 using testing::cpuTicks;
@@ -31,13 +33,6 @@ using testing::startHeadlessAgent;
 const std::string kEnglish = "Good morning to all of you, my friends.";
 const std::string kSpanish = "El perro come la manzana en la casa.";
 
-std::string textReply(const std::string& id, const std::string& text) {
-  return R"({"id":")" + id + R"(","text":")" + text + "\"}";
-}
-
-std::string errorReply(const std::string& id, const std::string& error) {
-  return R"({"id":")" + id + R"(","error":")" + error + "\"}";
-}
 
 // Starts an agent and translates one Spanish sentence, so that its Spanish pipeline is running;
 // gives the translation's reply line.

@@ -20,6 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AgentProcess;
+using testing::errorReply;
+using testing::textReply;
 using testing::childrenOf;
 using testing::requestLine;
 using testing::startHeadlessAgent;
@@ -28,13 +30,6 @@ using testing::statusKib;
 const std::string kSpanish = "El perro come la manzana en la casa.";
 const std::string kSpanishInEnglish = "The dog eats the apple in the house.";
 
-std::string textReply(const std::string& id, const std::string& text) {
-  return R"({"id":")" + id + R"(","text":")" + text + "\"}";
-}
-
-std::string errorReply(const std::string& id, const std::string& error) {
-  return R"({"id":")" + id + R"(","error":")" + error + "\"}";
-}
 
 // Sends one request, expects `reply`, ends the agent and expects a clean end.
 void expectOneReply(AgentProcess& agent, const std::string& request, const std::string& reply) {

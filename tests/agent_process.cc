@@ -265,4 +265,12 @@ std::string requestLine(const std::string& id, const std::string& text, const st
   return R"({"id":")" + id + R"(","text":")" + text + R"(","target":")" + target + "\"}\n";
 }
 
+std::string textReply(const std::string& id, const std::string& text) {
+  return R"({"id":")" + id + R"(","text":")" + text + "\"}";
+}
+
+std::string errorReply(const std::string& id, const std::string& error) {
+  return R"({"id":")" + id + R"(","error":")" + error + "\"}";
+}
+
 }  // namespace talvori::testing

@@ -96,7 +96,10 @@ long cpuTicks(pid_t pid);
 long statusKib(pid_t pid, std::string_view field);
 long wakeUps(pid_t pid);
 
-// One request line, ended by a line feed. The strings are put in as they are, unescaped.
+// One request line, ended by a line feed, and the reply lines (without their line feed) a
+// success and a failure give. The strings are put in as they are, unescaped.
 std::string requestLine(const std::string& id, const std::string& text, const std::string& target);
+std::string textReply(const std::string& id, const std::string& text);
+std::string errorReply(const std::string& id, const std::string& error);
 
 }  // namespace talvori::testing
