@@ -334,6 +334,10 @@ constexpr std::uint64_t kRareWord = 100;
 constexpr double kSecondMargin = 0.3;
 constexpr double kAmbiguousMargin = 0.3;
 
+// English words whose translation depends on the words around them.
+const std::set<std::string_view> kVagueWords = {"as",  "at", "by",  "for",  "in", "of",
+                                                "off", "on", "out", "over", "to", "with"};
+
 struct CleanEntry {
   std::vector<std::vector<Gloss>> senses;  // the senses that kept glosses, in order
   std::vector<Reference> references;
@@ -577,9 +581,11 @@ class Builder {
                                                                "d",  "e",  "y",  "o",  "j"};
       const bool contentWord = kFunctionTags.count(tag) == 0;
       for (std::size_t s = 0; s < senses.size() && s <= kLatestSense; ++s) {
-        // Beyond its first sense a character is too often a bound or literary form.
+        // Beyond its first sense a character is too often a bound or literary form, and beyond
+        // its first gloss one of several uses ("to add; to attach; to be close to").
         if ((rare || singleCharacter) && s > 0) break;
-        for (std::size_t g = 0; g < senses[s].size() && g <= kLatestGloss; ++g) {
+        const std::size_t latestGloss = singleCharacter ? 0 : kLatestGloss;
+        for (std::size_t g = 0; g < senses[s].size() && g <= latestGloss; ++g) {
           const Gloss& gloss = senses[s][g];
           // Literary, regional or slang uses are no answer to a plain English word, nor is a
           // narrowed one unless it is the word's first meaning ("(computing) submenu").
@@ -621,8 +627,9 @@ class Builder {
             // ("warning" for 警告 "to warn").
             if (!primary || singleCharacter) continue;
             const double derivedPenalty = kDerivedFormPenalty + kBareVerbPenalty;
-            candidates[presentParticipleKey(bare)].push_back(
-                {nounUse ? score : score - derivedPenalty, i, false});
+            const std::string participle = presentParticipleKey(bare);
+            candidates[participle].push_back({nounUse ? score : score - derivedPenalty, i, false});
+            if (nounUse) plurals[pluralKey(participle)].push_back({score, i, false});
             candidates[pastParticipleKey(bare)].push_back(
                 {verbScore - kDerivedFormPenalty, i, false});
           }
@@ -637,6 +644,8 @@ class Builder {
     }
     for (auto& [key, list] : plurals) candidates.try_emplace(key, std::move(list));
     for (auto& [key, list] : candidates) {
+      // Prepositions and the like say too little alone: "by" is 被, 由, 到, 截至 ...
+      if (kVagueWords.count(key) != 0) continue;
       // One candidate per Simplified word, with its best score.
       std::sort(list.begin(), list.end(),
                 [](const Candidate& a, const Candidate& b) { return a.score > b.score; });

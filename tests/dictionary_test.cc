@@ -123,6 +123,7 @@ class DictionaryServiceTest : public ::testing::Test {
         {"預警", "预警", "yu4 jing3", {"warning", "early warning"}},
         {"打開", "打开", "da3 kai1", {"to open", "to turn on"}},
         {"其中", "其中", "qi2 zhong1", {"among", "in"}},
+        {"附", "附", "fu4", {"to add; to attach; to be close to"}},
         // Rare words: one of a rare character, one of common ones, an idiom.
         {"祓飾", "祓饰", "fu2 shi4", {"to refresh", "to renew"}},
         {"重試", "重试", "chong2 shi4", {"to retry"}},
@@ -233,12 +234,16 @@ TEST_F(DictionaryServiceTest, WeighsPartsOfSpeechFormsAndRareWords) {
   EXPECT_EQ(translate("write", "en", "zh-Hans"), "写");
   // A verb mostly used as a noun is the noun in "-ing", ahead of a rarer word glossed so.
   EXPECT_EQ(translate("Warning", "en", "zh-Hans"), "警告");
+  EXPECT_EQ(translate("warnings", "en", "zh-Hans"), "警告");
   EXPECT_EQ(translate("Opened", "en", "zh-Hans"), "打开");
   EXPECT_EQ(translate("opening", "en", "zh-Hans"), "打开");
   EXPECT_EQ(translate("filtered", "en", "zh-Hans"), "过滤");
+  // A character answers only its first gloss.
+  EXPECT_EQ(translate("attach", "en", "zh-Hans"), std::nullopt);
   // A function word's gloss has no plural.
   EXPECT_EQ(translate("among", "en", "zh-Hans"), "其中");
   EXPECT_EQ(translate("ins", "en", "zh-Hans"), std::nullopt);
+  EXPECT_EQ(translate("in", "en", "zh-Hans"), std::nullopt);  // too vague alone
   // A rare word answers a common English word only when written with common characters; an
   // idiom answers no single word.
   EXPECT_EQ(translate("refresh", "en", "zh-Hans"), std::nullopt);
