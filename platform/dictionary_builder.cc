@@ -391,8 +391,35 @@ class Builder {
       std::string english = englishFor(list);
       if (!english.empty()) answers.chinese.emplace(key, std::move(english));
     }
+    addLanguageSpellings(answers.chinese);
     buildEnglish(answers.english);
     return answers;
+  }
+
+  // A language's name is written with 语 (spoken language) or 文 (written language) alike
+  // (瑞典语, 瑞典文 "Swedish"); the dictionary often has one of the two. The other answers as
+  // it does, unless it is an entry of its own.
+  void addLanguageSpellings(std::map<std::string, std::string>& chinese) const {
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kSpellings = {
+        {{"语", "文"}, {"語", "文"}, {"文", "语"}, {"文", "語"}}};
+    std::map<std::string, std::string> added;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const bool language = std::any_of(
+          entries_[i].senses.begin(), entries_[i].senses.end(),
+          [](const std::string& sense) { return sense.find("language") != std::string::npos; });
+      if (!clean_[i].properName || !language) continue;
+      for (const std::string& form : {entries_[i].simplified, entries_[i].traditional}) {
+        const std::string key = chineseKey(form);
+        const auto found = chinese.find(key);
+        if (found == chinese.end()) continue;
+        for (const auto& [from, to] : kSpellings) {
+          if (key.size() <= from.size() || !key.ends_with(from)) continue;
+          const std::string other = key.substr(0, key.size() - from.size()) + std::string(to);
+          if (chinese.count(other) == 0) added.emplace(other, found->second);
+        }
+      }
+    }
+    chinese.merge(added);
   }
 
  private:

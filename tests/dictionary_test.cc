@@ -124,6 +124,9 @@ class DictionaryServiceTest : public ::testing::Test {
         {"打開", "打开", "da3 kai1", {"to open", "to turn on"}},
         {"其中", "其中", "qi2 zhong1", {"among", "in"}},
         {"附", "附", "fu4", {"to add; to attach; to be close to"}},
+        // A language written with 语; a word in 文 that is no language.
+        {"瑞典語", "瑞典语", "Rui4 dian3 yu3", {"Swedish (language)"}},
+        {"國語", "国语", "guo2 yu3", {"national language"}},
         // Rare words: one of a rare character, one of common ones, an idiom.
         {"祓飾", "祓饰", "fu2 shi4", {"to refresh", "to renew"}},
         {"重試", "重试", "chong2 shi4", {"to retry"}},
@@ -203,6 +206,10 @@ TEST_F(DictionaryServiceTest, TranslatesChineseHeadwordsIntoCleanEnglish) {
             "to ruin the effect by adding something superfluous; to overdo it");
   // A variant answers with the English of the word it is a variant of.
   EXPECT_EQ(translate("昰", "zh-Hant", "en"), "to be; correct; right");
+  // A language's name answers with 文 as with 语, a common word does not.
+  EXPECT_EQ(translate("瑞典文", "zh-Hans", "en"), "Swedish");
+  EXPECT_EQ(translate("瑞典文", "zh-Hant", "en"), "Swedish");
+  EXPECT_EQ(translate("国文", "zh-Hans", "en"), std::nullopt);
   EXPECT_EQ(translate("了", "zh-Hans", "en"), std::nullopt);
   EXPECT_EQ(translate("我有一台电脑。", "zh-Hans", "en"), std::nullopt);
   EXPECT_EQ(translate("电脑", "ja", "en"), std::nullopt);
