@@ -412,6 +412,12 @@ class Builder {
         const std::string key = chineseKey(form);
         const auto found = chinese.find(key);
         if (found == chinese.end()) continue;
+        // 壮语 is the Zhuang language and "magnificent talk": its answer may be either.
+        const auto& readings = byHeadword_.at(key);
+        if (!std::all_of(readings.begin(), readings.end(),
+                         [&](std::size_t j) { return clean_[j].properName; })) {
+          continue;
+        }
         for (const auto& [from, to] : kSpellings) {
           if (key.size() <= from.size() || !key.ends_with(from)) continue;
           const std::string other = key.substr(0, key.size() - from.size()) + std::string(to);

@@ -127,6 +127,8 @@ class DictionaryServiceTest : public ::testing::Test {
         // A language written with 语; a word in 文 that is no language.
         {"瑞典語", "瑞典语", "Rui4 dian3 yu3", {"Swedish (language)"}},
         {"國語", "国语", "guo2 yu3", {"national language"}},
+        {"壯語", "壮语", "Zhuang4 yu3", {"Zhuang language"}},
+        {"壯語", "壮语", "zhuang4 yu3", {"magnificent talk"}},
         // Rare words: one of a rare character, one of common ones, an idiom.
         {"祓飾", "祓饰", "fu2 shi4", {"to refresh", "to renew"}},
         {"重試", "重试", "chong2 shi4", {"to retry"}},
@@ -210,6 +212,7 @@ TEST_F(DictionaryServiceTest, TranslatesChineseHeadwordsIntoCleanEnglish) {
   EXPECT_EQ(translate("瑞典文", "zh-Hans", "en"), "Swedish");
   EXPECT_EQ(translate("瑞典文", "zh-Hant", "en"), "Swedish");
   EXPECT_EQ(translate("国文", "zh-Hans", "en"), std::nullopt);
+  EXPECT_EQ(translate("壮文", "zh-Hans", "en"), std::nullopt);  // 壮语 is a common word too
   EXPECT_EQ(translate("了", "zh-Hans", "en"), std::nullopt);
   EXPECT_EQ(translate("我有一台电脑。", "zh-Hans", "en"), std::nullopt);
   EXPECT_EQ(translate("电脑", "ja", "en"), std::nullopt);
