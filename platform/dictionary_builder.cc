@@ -342,7 +342,7 @@ struct CleanEntry {
   std::vector<std::vector<Gloss>> senses;  // the senses that kept glosses, in order
   std::vector<Reference> references;
   bool properName = false;
-  bool idiom = false;  // a set phrase of four characters or more, marked "(idiom)"
+  bool idiom = false;  // a set phrase: one of its senses is marked "(idiom)"
 };
 
 std::string lowerPinyin(std::string_view pinyin) {
@@ -632,7 +632,7 @@ class Builder {
           if (rare && g > 0) continue;
           // A rare word written with a rare character is literary or obsolete (祓饰 "to
           // refresh"): it answers only a name or a term of several words, not a common word.
-          if (rare && !clean_[i].properName && rareCharacter &&
+          if (rareCharacter && !clean_[i].properName &&
               key.find(' ', verbGloss ? 3 : 0) == std::string::npos) {
             continue;
           }
