@@ -3,11 +3,13 @@
 // takes once the index is open. Each request makes its own session and is timed until its
 // answer is delivered on the main queue, as the queue's dispatch sees it.
 //
-//   dictionary_bench [SET.tsv ...] [--answers=FILE] [benchmark flags]
+//   dictionary_bench [SET.tsv ...] [--answers=FILE] [--index=FILE] [benchmark flags]
 //
 // A set line is: direction (en>zh-Hans, zh-Hans>en, zh-Hant>en), text, accepted answers joined
-// by "|", sources. An answer is acceptable when one of its alternatives ("；" between Chinese
-// words, "; " between English glosses) matches an accepted answer (see acceptable()).
+// by "|", kind (word or name), sources, and synonyms of the accepted answers joined by "|". An
+// answer is acceptable when one of its alternatives ("；" between Chinese words, "; " between
+// English glosses) matches an accepted answer (see acceptable()); the fair count also accepts
+// synonyms (see synonymous()).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -22,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dictionary_index.h"
 #include "platform/dictionary_service.h"
 #include "platform/dictionary_text.h"
 #include "tests/fakes/manual_main_queue.h"
@@ -29,13 +32,15 @@
 namespace talvori {
 namespace {
 
-const std::filesystem::path kIndex =
+std::filesystem::path kIndex =
     std::filesystem::path(TALVORI_BINARY_DIR) / "share" / "talvori" / kDictionaryIndexName;
 
 struct Item {
   std::string direction;
   std::string text;
   std::vector<std::string> accepted;
+  std::string kind;
+  std::vector<std::string> synonyms;
 };
 
 std::vector<std::string> split(const std::string& text, const std::string& separator) {
@@ -56,7 +61,9 @@ std::vector<Item> readSet(const std::string& path) {
   while (std::getline(file, line)) {
     const std::vector<std::string> fields = split(line, "\t");
     if (fields.size() < 3) continue;
-    items.push_back({fields[0], fields[1], split(fields[2], "|")});
+    Item item{fields[0], fields[1], split(fields[2], "|"), fields.size() > 3 ? fields[3] : "", {}};
+    if (fields.size() > 5 && !fields[5].empty()) item.synonyms = split(fields[5], "|");
+    items.push_back(std::move(item));
   }
   return items;
 }
@@ -120,36 +127,92 @@ bool acceptable(const Item& item, const std::string& answer) {
   return false;
 }
 
+// The first gloss of an English answer, as words.
+std::vector<std::string> firstGloss(const std::string& english) {
+  return words(split(english, "; ").front());
+}
+
+// Fairer than acceptable(), for answers that are right in general though the catalogues word
+// them otherwise. Into English: a gloss is a WordNet synonym of an accepted answer ("child" for
+// "Kids", "complete" for "Finished"). Into Chinese: the answer and an accepted translation are
+// both words whose first meaning in the dictionary is the text itself (电脑 and 计算机 for
+// "computer"), or they name the same language with 语 and 文 ("法文", "法语").
+bool synonymous(const Item& item, const std::string& answer, DictionaryIndex& index) {
+  const bool chinese = item.direction.ends_with("zh-Hans");
+  if (!chinese) {
+    for (const std::string& gloss : split(answer, "; ")) {
+      std::string key = englishKey(gloss);
+      if (key.starts_with("to ")) key.erase(0, 3);
+      for (const std::string& synonym : item.synonyms) {
+        if (key == synonym || words(key) == words(synonym)) return true;
+      }
+    }
+    return false;
+  }
+  const std::vector<std::string> query = words(item.text);
+  const auto language = [](std::string key) {
+    if (key.ends_with("文") && key.size() > 3) key.replace(key.size() - 3, 3, "语");
+    return key;
+  };
+  for (const std::string& alternative : split(answer, "；")) {
+    const std::optional<std::string> own = index.englishFor(chineseKey(alternative));
+    for (const std::string& accepted : item.accepted) {
+      if (language(chineseKey(alternative)) == language(chineseKey(accepted))) return true;
+      const std::optional<std::string> theirs = index.englishFor(chineseKey(accepted));
+      if (own && theirs && firstGloss(*own) == query && firstGloss(*theirs) == query) return true;
+    }
+  }
+  return false;
+}
+
 void evaluate(const std::vector<std::string>& sets, const std::string& answersPath) {
   testing::ManualMainQueue queue;
   auto service = makeDictionaryService(queue, {kIndex});
+  const std::unique_ptr<DictionaryIndex> index = DictionaryIndex::open(kIndex);
+  if (!index) {
+    std::printf("cannot open %s\n", kIndex.c_str());
+    return;
+  }
   std::ofstream answers;
   if (!answersPath.empty()) answers.open(answersPath);
-  std::printf("| set | direction | items | answered | precision | recall |\n");
-  std::printf("|---|---|---|---|---|---|\n");
+  std::printf(
+      "| set | direction | kind | items | answered | precision | recall | fair precision | fair "
+      "recall |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|\n");
   for (const std::string& path : sets) {
-    std::map<std::string, std::array<int, 3>> counts;  // direction: items, answered, acceptable
+    // (direction, kind): items, answered, acceptable, acceptable counted fairly
+    std::map<std::pair<std::string, std::string>, std::array<int, 4>> counts;
     for (const Item& item : readSet(path)) {
       const std::optional<std::string> answer =
           translate(*service, queue, configurationFor(item.direction), item.text);
       const bool good = answer && acceptable(item, *answer);
-      auto& count = counts[item.direction];
-      ++count[0];
-      count[1] += answer.has_value();
-      count[2] += good;
+      const bool fair = good || (answer && synonymous(item, *answer, *index));
+      for (const std::string& kind : {std::string("all"), item.kind}) {
+        auto& count = counts[{item.direction, kind}];
+        ++count[0];
+        count[1] += answer.has_value();
+        count[2] += good;
+        count[3] += fair;
+      }
       if (answers.is_open()) {
-        answers << path.substr(path.rfind('/') + 1) << '\t' << item.direction << '\t' << item.text
-                << '\t' << (answer ? *answer : "-") << '\t'
-                << (answer ? (good ? "ok" : "WRONG?") : "none") << '\t';
+        answers << path.substr(path.rfind('/') + 1) << '\t' << item.direction << '\t' << item.kind
+                << '\t' << item.text << '\t' << (answer ? *answer : "-") << '\t'
+                << (answer ? (good   ? "ok"
+                              : fair ? "fair"
+                                     : "WRONG?")
+                           : "none")
+                << '\t';
         for (const auto& accepted : item.accepted) answers << accepted << '|';
         answers << '\n';
       }
     }
     const std::string name = path.substr(path.rfind('/') + 1);
-    for (const auto& [direction, count] : counts) {
-      std::printf("| %s | %s | %d | %.2f | %.3f | %.3f |\n", name.c_str(), direction.c_str(),
-                  count[0], double(count[1]) / count[0],
-                  count[1] ? double(count[2]) / count[1] : 0.0, double(count[2]) / count[0]);
+    for (const auto& [key, count] : counts) {
+      const double answered = count[1] ? count[1] : 1;
+      std::printf("| %s | %s | %s | %d | %.2f | %.3f | %.3f | %.3f | %.3f |\n", name.c_str(),
+                  key.first.c_str(), key.second.c_str(), count[0], double(count[1]) / count[0],
+                  count[2] / answered, double(count[2]) / count[0], count[3] / answered,
+                  double(count[3]) / count[0]);
     }
   }
   std::printf("\n");
@@ -228,6 +291,8 @@ int main(int argc, char** argv) {
     const std::string argument = argv[i];
     if (argument.starts_with("--answers=")) {
       answers = argument.substr(10);
+    } else if (argument.starts_with("--index=")) {
+      talvori::kIndex = argument.substr(8);
     } else {
       sets.push_back(argument);
     }

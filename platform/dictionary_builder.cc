@@ -307,29 +307,42 @@ namespace {
 constexpr std::size_t kMaxEnglishGlosses = 3;
 constexpr std::size_t kMaxReferenceDepth = 2;
 
-// The scoring of English to Chinese candidates: the log of a word's frequency, less a penalty
-// for each sense before the matching one and for each gloss before it within that sense.
+// The scoring of English to Chinese candidates: the log of a word's frequency, less a penalty for
+// each sense before the matching one and for each gloss before it within that sense. A word ten
+// times as common may stand two senses or two glosses later.
 constexpr double kSensePenalty = 0.5;
-constexpr double kGlossPenalty = 1.0;
+constexpr double kGlossPenalty = 0.5;
 // A candidate whose sense stands later than this is not a translation one can be sure of.
 constexpr std::size_t kLatestSense = 2;
 // Within a sense, only the first glosses translate the word; later ones widen or narrow it.
 constexpr std::size_t kLatestGloss = 1;
-// Corpus counts of single characters include every word they were cut out of; a character
-// must be this much (in log10) more common than a word to be preferred to it.
+// Corpus counts of single characters include uses as parts of longer words the segmenter missed
+// and as bound forms; a character must be this much more common than a word to be preferred.
 constexpr double kSingleCharacterPenalty = 1.0;
 constexpr double kBareVerbPenalty = 0.5;
 constexpr double kNarrowedPenalty = 1.0;
-// Fewer corpus occurrences than this make a word rare.
+// An English form derived from a verb gloss ("warning", "opened" from "to warn", "to open").
+constexpr double kDerivedFormPenalty = 0.6;
+// A verb gloss on a word the corpus mostly uses as a noun ("to write" on 著作, which is mostly
+// "writings"): the word is rarely the translation of that gloss.
+constexpr double kPartOfSpeechPenalty = 0.6;
+// Fewer corpus occurrences than this make a word rare: it is trusted only for its first meaning,
+// and only when it has few.
 constexpr std::uint64_t kRareWord = 100;
-// A second candidate is given when it scores at most this much below the first (about half as
-// common at the same position).
+// A second candidate is given when it scores at most this much below the first and means the
+// same; a candidate this close that means something else leaves the text without a sure answer.
 constexpr double kSecondMargin = 0.3;
+constexpr double kAmbiguousMargin = 0.3;
+
+// English words whose translation depends on the words around them.
+const std::set<std::string_view> kVagueWords = {"as",  "at", "by",  "for",  "in", "of",
+                                                "off", "on", "out", "over", "to", "with"};
 
 struct CleanEntry {
   std::vector<std::vector<Gloss>> senses;  // the senses that kept glosses, in order
   std::vector<Reference> references;
   bool properName = false;
+  bool idiom = false;  // a set phrase: one of its senses is marked "(idiom)"
 };
 
 std::string lowerPinyin(std::string_view pinyin) {
@@ -342,8 +355,9 @@ std::string lowerPinyin(std::string_view pinyin) {
 
 class Builder {
  public:
-  Builder(const std::vector<DictionaryEntry>& entries, const WordFrequencies& frequencies)
-      : entries_(entries), frequencies_(frequencies) {
+  Builder(const std::vector<DictionaryEntry>& entries, const WordFrequencies& frequencies,
+          const WordTags& tags)
+      : entries_(entries), frequencies_(frequencies), tags_(tags) {
     clean_.reserve(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const DictionaryEntry& entry = entries[i];
@@ -351,6 +365,7 @@ class Builder {
       clean.properName =
           !entry.pinyin.empty() && std::isupper(static_cast<unsigned char>(entry.pinyin.front()));
       for (const std::string& sense : entry.senses) {
+        clean.idiom = clean.idiom || sense.find("(idiom)") != std::string::npos;
         CleanSense cleaned = cleanSense(sense);
         // A name's gloss says after a comma where or what it is ("Florence, Italy").
         for (Gloss& gloss : cleaned.glosses) {
@@ -376,8 +391,41 @@ class Builder {
       std::string english = englishFor(list);
       if (!english.empty()) answers.chinese.emplace(key, std::move(english));
     }
+    addLanguageSpellings(answers.chinese);
     buildEnglish(answers.english);
     return answers;
+  }
+
+  // A language's name is written with 语 (spoken language) or 文 (written language) alike
+  // (瑞典语, 瑞典文 "Swedish"); the dictionary often has one of the two. The other answers as
+  // it does, unless it is an entry of its own.
+  void addLanguageSpellings(std::map<std::string, std::string>& chinese) const {
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kSpellings = {
+        {{"语", "文"}, {"語", "文"}, {"文", "语"}, {"文", "語"}}};
+    std::map<std::string, std::string> added;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const bool language = std::any_of(
+          entries_[i].senses.begin(), entries_[i].senses.end(),
+          [](const std::string& sense) { return sense.find("language") != std::string::npos; });
+      if (!clean_[i].properName || !language) continue;
+      for (const std::string& form : {entries_[i].simplified, entries_[i].traditional}) {
+        const std::string key = chineseKey(form);
+        const auto found = chinese.find(key);
+        if (found == chinese.end()) continue;
+        // 壮语 is the Zhuang language and "magnificent talk": its answer may be either.
+        const auto& readings = byHeadword_.at(key);
+        if (!std::all_of(readings.begin(), readings.end(),
+                         [&](std::size_t j) { return clean_[j].properName; })) {
+          continue;
+        }
+        for (const auto& [from, to] : kSpellings) {
+          if (key.size() <= from.size() || !key.ends_with(from)) continue;
+          const std::string other = key.substr(0, key.size() - from.size()) + std::string(to);
+          if (chinese.count(other) == 0) added.emplace(other, found->second);
+        }
+      }
+    }
+    chinese.merge(added);
   }
 
  private:
@@ -473,6 +521,66 @@ class Builder {
     return found == frequencies_.end() ? 0 : found->second;
   }
 
+  std::string_view tagOf(const std::string& word) const {
+    const auto found = tags_.find(word);
+    return found == tags_.end() ? std::string_view() : std::string_view(found->second);
+  }
+
+  // The keys of the general glosses of entry `i`'s first senses: what the word means.
+  std::set<std::string> meaningsOf(std::size_t i) const {
+    std::set<std::string> keys;
+    const auto& senses = clean_[i].senses;
+    for (std::size_t s = 0; s < senses.size() && s <= kLatestSense; ++s) {
+      for (const Gloss& gloss : senses[s]) {
+        std::string key = englishKey(gloss.text);
+        if (key.starts_with("to ")) key.erase(0, 3);
+        if (gloss.kind != GlossKind::literal && !key.empty()) keys.insert(std::move(key));
+      }
+    }
+    return keys;
+  }
+
+  // Whether `word` has a character the corpus saw fewer than kRareWord times on its own.
+  bool hasRareCharacter(std::string_view word) const {
+    for (std::size_t at = 0; at < word.size();) {
+      const std::size_t start = at;
+      if (decodeUtf8(word, at) == kIllFormed) return true;
+      if (frequencyOf(std::string(word.substr(start, at - start))) < kRareWord) return true;
+    }
+    return false;
+  }
+
+  // Whether entries `a` and `b`, both candidates for `key`, mean the same: one of them means
+  // nothing else, they share another gloss (计算机 "computer; calculator" and 电脑
+  // "computer"), or a character (区别 and 差别 "difference"); not 圆柱 "column; cylinder" and
+  // 纵队 "column; file".
+  bool sameMeaning(std::size_t a, std::size_t b, std::string key) const {
+    for (std::size_t at = 0; at < entries_[a].simplified.size();) {
+      const std::size_t start = at;
+      decodeUtf8(entries_[a].simplified, at);
+      if (entries_[b].simplified.find(entries_[a].simplified.substr(start, at - start)) !=
+          std::string::npos) {
+        return true;
+      }
+    }
+    if (key.starts_with("to ")) key.erase(0, 3);
+    const auto others = [&](std::size_t i) {
+      std::set<std::string> keys = meaningsOf(i);
+      for (auto it = keys.begin(); it != keys.end();) {
+        const bool same = *it == key || pluralKey(*it) == key || presentParticipleKey(*it) == key ||
+                          pastParticipleKey(*it) == key;
+        it = same ? keys.erase(it) : std::next(it);
+      }
+      return keys;
+    };
+    const std::set<std::string> first = others(a), second = others(b);
+    if (first.empty() || second.empty()) return true;
+    for (const std::string& meaning : first) {
+      if (second.count(meaning) != 0) return true;
+    }
+    return false;
+  }
+
   void buildEnglish(std::map<std::string, std::string>& out) const {
     // Every gloss of every word's own senses is a candidate translation of the gloss's key.
     std::map<std::string, std::vector<Candidate>> candidates;
@@ -482,10 +590,11 @@ class Builder {
       if (!containsHan(entry.simplified)) continue;
       const std::uint64_t frequency = frequencyOf(entry.simplified);
       const auto& senses = clean_[i].senses;
-      // A word the corpus never saw is trusted only for its first sense, and only when it has
-      // few: a name or term, not a rare word with a spread of meanings.
-      const bool unseen = frequency == 0;
-      if (unseen && senses.size() > 2) continue;
+      // A rare word is trusted only for its first sense, and only when it has few: a name or
+      // term, not a rare word with a spread of meanings ("to make sense; passable; acceptable").
+      const bool rare = frequency < kRareWord;
+      if (rare && senses.size() > 2) continue;
+      const bool rareCharacter = rare && hasRareCharacter(entry.simplified);
       // A single character with a proper-name reading is a surname or an abbreviation
       // (加 for Canada), never the name itself.
       const bool singleCharacter = countCodePoints(entry.simplified) == 1;
@@ -493,10 +602,23 @@ class Builder {
       // Of a word's readings only the main one (with the most senses) is offered: the count
       // covers them all, and mostly the main one.
       if (!isMainReading(i)) continue;
+      const std::string_view tag = tagOf(entry.simplified);
+      const bool nounTag = !tag.empty() && tag.front() == 'n';
+      // Used as a noun: a noun, or a verb often used as one ("vn").
+      const bool nounUse = nounTag || tag == "vn";
+      // Function words (pronouns, prepositions, conjunctions, particles, adverbs,
+      // interjections) and abbreviations (亚 for Asia) answer only their own glosses, never a
+      // plural or another form of them.
+      static const std::set<std::string_view> kFunctionTags = {"r",  "rr", "rz", "p",  "c",  "u",
+                                                               "uj", "ul", "uv", "uz", "ud", "ug",
+                                                               "d",  "e",  "y",  "o",  "j"};
+      const bool contentWord = kFunctionTags.count(tag) == 0;
       for (std::size_t s = 0; s < senses.size() && s <= kLatestSense; ++s) {
-        // Beyond its first sense a character is too often a bound or literary form.
-        if ((unseen || singleCharacter) && s > 0) break;
-        for (std::size_t g = 0; g < senses[s].size() && g <= kLatestGloss; ++g) {
+        // Beyond its first sense a character is too often a bound or literary form, and beyond
+        // its first gloss one of several uses ("to add; to attach; to be close to").
+        if ((rare || singleCharacter) && s > 0) break;
+        const std::size_t latestGloss = singleCharacter ? 0 : kLatestGloss;
+        for (std::size_t g = 0; g < senses[s].size() && g <= latestGloss; ++g) {
           const Gloss& gloss = senses[s][g];
           // Literary, regional or slang uses are no answer to a plain English word, nor is a
           // narrowed one unless it is the word's first meaning ("(computing) submenu").
@@ -504,23 +626,45 @@ class Builder {
           if (gloss.kind != GlossKind::general && !(narrowed && s == 0 && g == 0)) continue;
           const std::string key = englishKey(gloss.text);
           if (key.empty()) continue;
+          const bool verbGloss = key.starts_with("to ") && key.size() > 3;
+          // An idiom translates a phrase, not a single English word.
+          if (clean_[i].idiom && key.find(' ', verbGloss ? 3 : 0) == std::string::npos) continue;
+          if (rare && g > 0) continue;
+          // A rare word written with a rare character is literary or obsolete (祓饰 "to
+          // refresh"): it answers only a name or a term of several words, not a common word.
+          if (rareCharacter && !clean_[i].properName &&
+              key.find(' ', verbGloss ? 3 : 0) == std::string::npos) {
+            continue;
+          }
+          const bool primary = s == 0 && g == 0;
           const double score = std::log10(static_cast<double>(frequency) + 1.0) -
                                kSensePenalty * double(s) - kGlossPenalty * double(g) -
                                (singleCharacter ? kSingleCharacterPenalty : 0.0) -
                                (narrowed ? kNarrowedPenalty : 0.0);
-          // A rare word is trusted only for its first meaning.
-          if ((s > 0 || g > 0) && frequency < kRareWord) continue;
-          candidates[key].push_back({score, i, s == 0 && g == 0});
+          // A verb gloss on a word mostly used as a noun (著作 "to write; writings").
+          const double verbScore = score - (nounTag && verbGloss ? kPartOfSpeechPenalty : 0.0);
+          candidates[key].push_back({verbGloss ? verbScore : score, i, primary});
+          if (!contentWord) continue;
           // Chinese nouns have no plural: the plural of a noun or adjective (of a gloss that is
           // no verb or name) answers as it does, unless it has an answer of its own.
-          if (!key.starts_with("to ") &&
-              !std::isupper(static_cast<unsigned char>(gloss.text.front()))) {
-            plurals[pluralKey(key)].push_back({score, i, s == 0 && g == 0});
+          if (!verbGloss && !std::isupper(static_cast<unsigned char>(gloss.text.front()))) {
+            plurals[pluralKey(key)].push_back({score, i, primary});
           }
-          // A verb ("to open") also answers its bare form ("open"), after any noun or adjective
-          // of that form.
-          if (key.starts_with("to ") && key.size() > 3) {
-            candidates[key.substr(3)].push_back({score - kBareVerbPenalty, i, false});
+          if (verbGloss) {
+            const std::string bare = key.substr(3);
+            // A verb ("to open") also answers its bare form ("open"), after any noun or
+            // adjective of that form.
+            candidates[bare].push_back({verbScore - kBareVerbPenalty, i, false});
+            // And, when it is the word's first meaning, its participles ("opening", "opened"),
+            // after any word glossed so. A word mostly used as a noun is the noun in "-ing"
+            // ("warning" for 警告 "to warn").
+            if (!primary || singleCharacter) continue;
+            const double derivedPenalty = kDerivedFormPenalty + kBareVerbPenalty;
+            const std::string participle = presentParticipleKey(bare);
+            candidates[participle].push_back({nounUse ? score : score - derivedPenalty, i, false});
+            if (nounUse) plurals[pluralKey(participle)].push_back({score, i, false});
+            candidates[pastParticipleKey(bare)].push_back(
+                {verbScore - kDerivedFormPenalty, i, false});
           }
           // Likewise a language ("Korean language") answers its bare name ("Korean").
           constexpr std::string_view kLanguage = " language";
@@ -533,6 +677,8 @@ class Builder {
     }
     for (auto& [key, list] : plurals) candidates.try_emplace(key, std::move(list));
     for (auto& [key, list] : candidates) {
+      // Prepositions and the like say too little alone: "by" is 被, 由, 到, 截至 ...
+      if (kVagueWords.count(key) != 0) continue;
       // One candidate per Simplified word, with its best score.
       std::sort(list.begin(), list.end(),
                 [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
@@ -541,12 +687,22 @@ class Builder {
       for (const Candidate& candidate : list) {
         if (seen.insert(entries_[candidate.entry].simplified).second) words.push_back(&candidate);
       }
-      std::string answer = entries_[words[0]->entry].simplified;
-      // A second word only when it is about as common and the gloss is its first meaning too.
-      if (words.size() > 1 && words[1]->score >= words[0]->score - kSecondMargin &&
-          words[1]->primary && words[0]->primary &&
-          countCodePoints(entries_[words[1]->entry].simplified) > 1) {
-        answer += "；" + entries_[words[1]->entry].simplified;
+      const std::size_t first = words[0]->entry;
+      std::string answer = entries_[first].simplified;
+      if (words.size() > 1 && words[1]->score >= words[0]->score - kAmbiguousMargin) {
+        const std::size_t second = words[1]->entry;
+        // Two words about as likely, each first meaning the text, that mean different things
+        // otherwise: no sure answer.
+        if (words[0]->primary && words[1]->primary &&
+            countCodePoints(entries_[first].simplified) > 1 &&
+            countCodePoints(entries_[second].simplified) > 1 && !sameMeaning(first, second, key)) {
+          continue;
+        }
+        // A second word only when it is about as common and the gloss is its first meaning too.
+        if (words[1]->score >= words[0]->score - kSecondMargin && words[1]->primary &&
+            words[0]->primary && countCodePoints(entries_[second].simplified) > 1) {
+          answer += "；" + entries_[second].simplified;
+        }
       }
       out.emplace(key, std::move(answer));
     }
@@ -554,6 +710,7 @@ class Builder {
 
   const std::vector<DictionaryEntry>& entries_;
   const WordFrequencies& frequencies_;
+  const WordTags& tags_;
   std::vector<CleanEntry> clean_;
   std::map<std::string, std::vector<std::size_t>> byHeadword_;
 };
@@ -561,8 +718,8 @@ class Builder {
 }  // namespace
 
 DictionaryAnswers buildAnswers(const std::vector<DictionaryEntry>& entries,
-                               const WordFrequencies& frequencies) {
-  return Builder(entries, frequencies).build();
+                               const WordFrequencies& frequencies, const WordTags& tags) {
+  return Builder(entries, frequencies, tags).build();
 }
 
 }  // namespace talvori

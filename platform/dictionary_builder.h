@@ -26,6 +26,10 @@ struct DictionaryEntry {
 // How many times each Simplified word was seen in a corpus.
 using WordFrequencies = std::unordered_map<std::string, std::uint64_t>;
 
+// The part of speech each Simplified word mostly has in that corpus, as a tag of the ICTCLAS
+// set ("n" noun, "v" verb, "vn" verb also used as a noun, "a" adjective, "ns" place name ...).
+using WordTags = std::unordered_map<std::string, std::string>;
+
 // How far a gloss stands from the plain present-day meaning of its word: general; narrowed to
 // some use by a note ("(of eyes) bright", "(used by an emperor) yes"), which is still a fine
 // translation of the word but no sure answer to the bare English; marked as literary, old,
@@ -62,7 +66,8 @@ struct DictionaryAnswers {
   std::map<std::string, std::string> chinese;
   std::map<std::string, std::string> english;
 };
+// `tags` may be empty; words without a tag are taken to be of any part of speech.
 DictionaryAnswers buildAnswers(const std::vector<DictionaryEntry>& entries,
-                               const WordFrequencies& frequencies);
+                               const WordFrequencies& frequencies, const WordTags& tags = {});
 
 }  // namespace talvori

