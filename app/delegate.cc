@@ -9,6 +9,7 @@
 #include "app/helper_panel.h"
 #include "app/helper_view.h"
 #include "platform/apertium_service.h"
+#include "platform/packagekit_installer.h"
 #include "platform/recogniser.h"
 #include "protocol/descriptor_reply_sink.h"
 #include "protocol/request_reader.h"
@@ -16,9 +17,14 @@
 namespace talvori {
 
 Delegate::Services Delegate::processServices() {
+  // The installer reaches the system bus only when a first install needs it.
+  auto installer = makePackageKitInstaller();
+  ApertiumOptions apertium;
+  apertium.installer = installer.get();
   return Services{
       &makeRecogniser,
-      makeApertiumService(QtMainQueue::instance()),
+      std::move(installer),
+      makeApertiumService(QtMainQueue::instance(), std::move(apertium)),
       std::make_unique<DescriptorReplySink>(STDOUT_FILENO),
       // At the end of input the process ends at once, without answering what still waits.
       [](std::weak_ptr<Delegate> delegate) {
@@ -48,7 +54,13 @@ Delegate::~Delegate() = default;
 void Delegate::applicationDidFinishLaunching() {
   // A tool window has no taskbar entry, and the agent has no menu or tray icon.
   window = std::make_unique<HelperPanel>();
-  window->setContentView(new HelperView(model, *services_.translation, mainQueue_));
+  auto* view = new HelperView(model, *services_.translation, mainQueue_);
+  window->setContentView(view);
+  // The view is the panel's child, and the panel lives as long as the delegate.
+  if (services_.installer) {
+    services_.installer->onProgress(
+        [view](std::optional<int> percent) { view->showProgress(percent); });
+  }
   window->center();
   window->setAlphaValue(0.0);
   model.window = window.get();

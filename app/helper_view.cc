@@ -57,14 +57,14 @@ HelperView::HelperView(Model& model, TranslationService& service, MainQueue& mai
   status_->setAlignment(Qt::AlignCenter);
   status_->setWordWrap(true);
 
-  auto* progress = new QProgressBar(this);
-  progress->setRange(0, 0);
-  progress->setTextVisible(false);
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 0);
+  progress_->setTextVisible(false);
 
   stack->addWidget(icon, 0, Qt::AlignHCenter);
   stack->addWidget(headline, 0, Qt::AlignHCenter);
   stack->addWidget(status_);
-  stack->addWidget(progress);
+  stack->addWidget(progress_);
 
   render();
   // The notification comes before the change is stored: read the model again in a later job.
@@ -72,5 +72,14 @@ HelperView::HelperView(Model& model, TranslationService& service, MainQueue& mai
 }
 
 void HelperView::render() { status_->setText(QString::fromStdString(model_.status())); }
+
+void HelperView::showProgress(std::optional<int> percent) {
+  if (percent) {
+    progress_->setRange(0, 100);
+    progress_->setValue(*percent);
+  } else {
+    progress_->setRange(0, 0);  // indeterminate
+  }
+}
 
 }  // namespace talvori

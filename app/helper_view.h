@@ -2,10 +2,12 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 
 #include "queue/translation_hook.h"
 
 class QLabel;
+class QProgressBar;
 
 namespace talvori {
 
@@ -13,21 +15,26 @@ class MainQueue;
 class Model;
 class TranslationService;
 
-// Shows the icon, the headline, the model's status (centred, wrapped) and an indeterminate
-// progress bar in a fixed 360 x 180 frame with 28 of padding and 16 between rows. It reads the
-// model's status again after every published change, and its translation hook runs one session
-// for each newly published or invalidated configuration. It never writes to the model.
+// Shows the icon, the headline, the model's status (centred, wrapped) and a progress bar in a
+// fixed 360 x 180 frame with 28 of padding and 16 between rows. The bar is indeterminate except
+// while showProgress has been given a percentage. It reads the model's status again after every
+// published change, and its translation hook runs one session for each newly published or
+// invalidated configuration. It never writes to the model.
 // Main thread only; the model, service and queue outlive it.
 class HelperView final : public QWidget {
  public:
   HelperView(Model& model, TranslationService& service, MainQueue& mainQueue,
              QWidget* parent = nullptr);
 
+  // Makes the progress bar show `percent` (0 to 100), or turn indeterminate again for none.
+  void showProgress(std::optional<int> percent);
+
  private:
   void render();
 
   Model& model_;
   QLabel* status_;
+  QProgressBar* progress_;
   TranslationHook hook_;
 };
 

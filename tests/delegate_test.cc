@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QProgressBar>
 #include <chrono>
 #include <memory>
 #include <string>
 
 #include "app/helper_panel.h"
+#include "tests/fakes/fake_package_installer.h"
 #include "tests/fakes/fake_recogniser.h"
 #include "tests/fakes/fake_translation_service.h"
 #include "tests/fakes/memory_reply_sink.h"
@@ -28,7 +30,8 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   testing::MemoryReplySink& transcript = *replies;
   int input[2];
   ASSERT_EQ(::pipe(input), 0);
-  const std::string lines = R"({"id":"1","text":"hello","target":"en"})" "\n";
+  const std::string lines = R"({"id":"1","text":"hello","target":"en"})"
+                            "\n";
   ASSERT_EQ(::write(input[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
   ::close(input[1]);
 
@@ -39,10 +42,9 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   bool ended = false;
   std::shared_ptr<Delegate> delegate;
   delegate = std::make_shared<Delegate>(Delegate::Services{
-      recogniser.factory(),
+      recogniser.factory(), nullptr,
       std::make_unique<testing::FakeTranslationService>(QtMainQueue::instance()),
-      std::move(replies),
-      [&](std::weak_ptr<Delegate> handOverTo) {
+      std::move(replies), [&](std::weak_ptr<Delegate> handOverTo) {
         seen.started = true;
         seen.panelGiven = delegate->window && delegate->model.window == delegate->window.get();
         if (delegate->window) {
@@ -59,6 +61,36 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   ASSERT_TRUE(testing::runEventsUntil([&] { return ended; }, 10s));
   EXPECT_EQ(transcript.take(), "{\"id\":\"1\",\"text\":\"hello\"}\n");
   ::close(input[0]);
+}
+
+// The panel's progress bar follows the installer: determinate while a percentage is known,
+// indeterminate while it is not and once the install has ended.
+TEST(DelegateTest, ShowsInstallProgressInThePanel) {
+  testing::ensureQtApplication();
+  testing::FakeRecogniser recogniser;
+  auto installer = std::make_unique<testing::FakePackageInstaller>();
+  testing::FakePackageInstaller& install = *installer;
+  auto delegate = std::make_shared<Delegate>(Delegate::Services{
+      recogniser.factory(), std::move(installer),
+      std::make_unique<testing::FakeTranslationService>(QtMainQueue::instance()),
+      std::make_unique<testing::MemoryReplySink>(), [](std::weak_ptr<Delegate>) {}});
+  delegate->applicationDidFinishLaunching();
+  auto* bar = delegate->window->findChild<QProgressBar*>();
+  ASSERT_NE(bar, nullptr);
+  auto shown = [bar]() -> std::string {
+    if (bar->maximum() == 0) return "indeterminate";
+    return std::to_string(bar->value()) + " of " + std::to_string(bar->maximum());
+  };
+  EXPECT_EQ(shown(), "indeterminate");
+  install.install("apertium-eu-en", [](bool) {});
+  install.report(40);
+  EXPECT_EQ(shown(), "40 of 100");
+  install.report(std::nullopt);
+  EXPECT_EQ(shown(), "indeterminate");
+  install.report(70);
+  EXPECT_EQ(shown(), "70 of 100");
+  install.answer(true);
+  EXPECT_EQ(shown(), "indeterminate");
 }
 
 }  // namespace
