@@ -68,6 +68,7 @@ inline const std::string kUnsupportedMessage = "系统不支持这组语言，�
 inline const std::string kFailedMessage = "本地翻译未完成。请重试并允许系统下载语言包。";
 
 // The agent built with the tests, started headless (offscreen) with the extra environment given.
+// Unless that names DBUS_SYSTEM_BUS_ADDRESS, the agent finds no system bus, and so no PackageKit.
 std::unique_ptr<AgentProcess> startHeadlessAgent(std::vector<std::string> environment = {});
 
 // One request line, ended by a line feed. The strings are put in as they are, unescaped.
