@@ -96,7 +96,7 @@ class Install final : public QObject {
                if (arguments.size() != 1) return finish(false);
                path_ = qvariant_cast<QDBusObjectPath>(arguments.first()).path();
                if (path_.isEmpty()) return finish(false);
-               listen(reply.service());
+               if (!listen(reply.service())) return finish(false);
                QDBusMessage hints = transactionCall(QStringLiteral("SetHints"));
                hints << QStringList{QStringLiteral("interactive=true"), QStringLiteral("locale=C")};
                callThen(hints, [this](const QDBusMessage&) { act(); });
@@ -117,16 +117,19 @@ class Install final : public QObject {
   }
 
   // Follows the signals of the transaction at path_, sent by `daemon` (the unique bus name of the
-  // PackageKit that made it), in place of the previous transaction's.
-  void listen(const QString& daemon) {
+  // PackageKit that made it), in place of the previous transaction's. False when the bus refused.
+  bool listen(const QString& daemon) {
     dropRelay();
     relay_ = new SignalRelay([this](const QDBusMessage& message) { onSignal(message); }, this);
+    bool listening = true;
     for (const char* member : {"Package", "ErrorCode", "Finished", "Destroy"}) {
-      bus_.connect(daemon, path_, kTransaction, QString::fromLatin1(member), relay_,
-                   SLOT(deliver(QDBusMessage)));
+      listening =
+          listening && bus_.connect(daemon, path_, kTransaction, QString::fromLatin1(member),
+                                    relay_, SLOT(deliver(QDBusMessage)));
     }
-    bus_.connect(daemon, path_, kProperties, QStringLiteral("PropertiesChanged"), relay_,
-                 SLOT(deliver(QDBusMessage)));
+    return listening &&
+           bus_.connect(daemon, path_, kProperties, QStringLiteral("PropertiesChanged"), relay_,
+                        SLOT(deliver(QDBusMessage)));
   }
 
   void onSignal(const QDBusMessage& message) {
@@ -235,9 +238,8 @@ class PackageKitInstaller final : public QObject, public PackageInstaller {
       : options_(std::move(options)),
         connectionName_(QStringLiteral("talvori-packagekit-%1").arg(++instances_)) {}
 
+  // Installs still running are children, and go unanswered.
   ~PackageKitInstaller() override {
-    // The installs are children and go first, unanswered.
-    qDeleteAll(findChildren<Install*>(Qt::FindDirectChildrenOnly));
     delete watcher_;
     if (connected_) QDBusConnection::disconnectFromBus(connectionName_);
   }
