@@ -1,7 +1,8 @@
 // First use of a language pair end to end: the agent binary installs the pair's Debian package
 // through the real PackageKit, on a private system bus with polkitd and packagekitd that the test
-// starts itself, and answers with the translation. The package and whatever it brought along are
-// removed afterwards and the daemons stopped, whatever the outcome.
+// starts itself, and answers with the translation while other requests wait behind the install.
+// The package and whatever it brought along are removed afterwards and the daemons stopped,
+// whatever the outcome.
 //
 // Needs root, the daemons' packages and the Debian archive. When it cannot run it says so; under
 // CI=true that is a failure, elsewhere a skip.
@@ -34,6 +35,7 @@ using testing::startHeadlessAgent;
 const std::string kPackage = "apertium-eu-en";
 const std::string kBasque = "Gaur goizean gosaria hartu dut eta gero lanera joan naiz.";
 const std::string kMoreBasque = "Etxe hau oso handia da eta lorategi eder bat du.";
+const std::string kEnglish = "Plain English words that answer themselves.";
 const std::string kBusScript =
     std::string(TALVORI_SOURCE_DIR) + "/tests/packagekit/private-system-bus";
 
@@ -144,25 +146,35 @@ TEST(FirstUse, InstallsAMissingPairThroughPackageKitAndTranslates) {
   const std::string address = started->substr(0, started->find('\n'));
   ASSERT_TRUE(address.starts_with("DBUS_SYSTEM_BUS_ADDRESS=")) << *started;
 
+  // Requests that arrive during the install wait behind it as usual: 32 of them, and the one
+  // more is turned away at once.
   auto agent = startHeadlessAgent({address});
   const auto asked = std::chrono::steady_clock::now();
-  agent->write(requestLine("eu", kBasque, "en"));
-  auto lines = agent->readLines(1, 240s);
+  std::string requests = requestLine("eu", kBasque, "en");
+  for (int i = 0; i <= 32; ++i) requests += requestLine(std::to_string(i), kEnglish, "en");
+  agent->write(requests);
+  auto lines = agent->readLines(2, 240s);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - asked;
   std::cout << "first-use install of " << kPackage << ": request to reply " << took.count() << " s"
             << std::endl;
   ::testing::Test::RecordProperty("first_use_seconds", std::to_string(took.count()));
-  ASSERT_EQ(lines.size(), 1u) << "no reply; stderr: " << agent->errors();
+  ASSERT_GE(lines.size(), 2u) << "no reply; stderr: " << agent->errors();
+  EXPECT_EQ(lines[0], "{\"id\":\"32\",\"error\":\"" + testing::kQueueFullMessage + "\"}");
   if (!installed(kPackage) && !archiveReachable(kPackage)) {
     CANNOT_RUN("the Debian archive cannot be reached to download " + kPackage);
   }
-  EXPECT_EQ(lines[0], "{\"id\":\"eu\",\"text\":\"" + engineTranslation(kBasque) + "\"}");
+  EXPECT_EQ(lines[1], "{\"id\":\"eu\",\"text\":\"" + engineTranslation(kBasque) + "\"}");
+  lines = agent->readLines(34, 60s);
+  ASSERT_EQ(lines.size(), 34u);
+  for (int i = 0; i < 32; ++i) {
+    EXPECT_EQ(lines[2 + i], "{\"id\":\"" + std::to_string(i) + "\",\"text\":\"" + kEnglish + "\"}");
+  }
 
   // The pair is installed now: the next request for it is simply translated.
   agent->write(requestLine("eu2", kMoreBasque, "en"));
-  lines = agent->readLines(2, 60s);
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1], "{\"id\":\"eu2\",\"text\":\"" + engineTranslation(kMoreBasque) + "\"}");
+  lines = agent->readLines(35, 60s);
+  ASSERT_EQ(lines.size(), 35u);
+  EXPECT_EQ(lines[34], "{\"id\":\"eu2\",\"text\":\"" + engineTranslation(kMoreBasque) + "\"}");
   agent->closeInput();
   EXPECT_EQ(agent->wait(10s), 0);
   EXPECT_EQ(agent->errors(), "");
