@@ -251,6 +251,12 @@ class PackageKitInstallerTest : public ::testing::Test {
     return answer_;
   }
 
+  // Whether the last call the stand-in has had, or soon has, is a Cancel: the installer sends it
+  // without waiting for it to arrive.
+  bool cancelled() {
+    return testing::runEventsUntil([this] { return fake_.calls().back() == "Cancel"; }, 20s);
+  }
+
   // The progress heard since the last call, "?" for none.
   std::vector<std::string> takeProgress() { return std::exchange(progress_, {}); }
 
@@ -325,7 +331,7 @@ TEST_F(PackageKitInstallerTest, CancelsAndFailsStalledInstalls) {
   fake_.setOutcome(Outcome::hold);
   auto quiet = makeInstaller(300ms, 10min);
   EXPECT_EQ(install(*quiet), false);
-  EXPECT_EQ(fake_.calls().back(), "Cancel");
+  EXPECT_TRUE(cancelled());
 
   auto endless = makeInstaller(10min, 500ms);
   QTimer chatter;
@@ -333,8 +339,7 @@ TEST_F(PackageKitInstallerTest, CancelsAndFailsStalledInstalls) {
   chatter.start(50);
   EXPECT_EQ(install(*endless), false);
   chatter.stop();
-  testing::runEventsUntil([this] { return fake_.calls().back() == "Cancel"; }, 5s);
-  EXPECT_EQ(fake_.calls().back(), "Cancel");
+  EXPECT_TRUE(cancelled());
 }
 
 // Without PackageKit on the bus, or without a bus at all, installs fail, later and every time.
