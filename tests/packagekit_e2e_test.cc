@@ -15,6 +15,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -36,6 +37,7 @@ const std::string kPackage = "apertium-eu-en";
 const std::string kBasque = "Gaur goizean gosaria hartu dut eta gero lanera joan naiz.";
 const std::string kMoreBasque = "Etxe hau oso handia da eta lorategi eder bat du.";
 const std::string kEnglish = "Plain English words that answer themselves.";
+const std::filesystem::path kAptCache = "/var/cache/apt/archives";
 const std::string kBusScript =
     std::string(TALVORI_SOURCE_DIR) + "/tests/packagekit/private-system-bus";
 
@@ -98,12 +100,23 @@ bool archiveReachable(const std::string& package) {
     GTEST_SKIP() << why;                                                                       \
   } while (false)
 
+// The files of the packages in apt's download cache.
+std::set<std::filesystem::path> cachedDownloads() {
+  std::set<std::filesystem::path> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(kAptCache, error)) {
+    if (entry.path().extension() == ".deb") files.insert(entry.path());
+  }
+  return files;
+}
+
 // What the test changed on the machine, undone once: the daemons stopped by process id with
-// their bus, then the packages the install added removed.
+// their bus, then the packages the install added removed, and the files it downloaded for them
+// deleted, so that every run starts from the same machine and downloads again.
 class MachineState {
  public:
   MachineState(std::string busFolder, std::vector<std::string> added)
-      : busFolder_(std::move(busFolder)), added_(std::move(added)) {}
+      : busFolder_(std::move(busFolder)), added_(std::move(added)), cached_(cachedDownloads()) {}
   ~MachineState() { restore(); }
 
   // Gives whether every added package is gone.
@@ -118,6 +131,12 @@ class MachineState {
       run("DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o DPkg::Lock::Timeout=120" +
           present + " >/dev/null 2>&1");
     }
+    for (const std::filesystem::path& file : cachedDownloads()) {
+      if (cached_.contains(file)) continue;
+      for (const std::string& package : added_) {
+        if (file.filename().string().starts_with(package + "_")) std::filesystem::remove(file);
+      }
+    }
     for (const std::string& package : added_) {
       if (installed(package)) return false;
     }
@@ -127,6 +146,7 @@ class MachineState {
  private:
   std::string busFolder_;
   std::vector<std::string> added_;
+  std::set<std::filesystem::path> cached_;  // what the download cache held before
 };
 
 TEST(FirstUse, InstallsAMissingPairThroughPackageKitAndTranslates) {
