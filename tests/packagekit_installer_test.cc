@@ -87,7 +87,15 @@ class PrivateBus {
 // apertium-eu-en"). QtDBus calls it on its own thread, hence the lock.
 class FakePackageKit final : public QDBusVirtualObject {
  public:
-  enum class Outcome { install, alreadyInstalled, unknownName, refuse, errorThenSuccess, hold };
+  enum class Outcome {
+    install,
+    alreadyInstalled,
+    unknownName,
+    refuse,
+    errorThenSuccess,
+    cancelled,
+    hold
+  };
 
   void setOutcome(Outcome outcome) {
     std::lock_guard lock(mutex_);
@@ -157,6 +165,9 @@ class FakePackageKit final : public QDBusVirtualObject {
           bus.send(makeSignal(path, kTransaction, "ErrorCode",
                               {26u, QStringLiteral("cannot-get-lock")}));
           bus.send(finished(path, 1));
+          break;
+        case Outcome::cancelled:  // by someone else, say
+          bus.send(finished(path, 3));
           break;
         case Outcome::hold:
           bus.send(percentage(path, 10));
@@ -293,7 +304,7 @@ TEST_F(PackageKitInstallerTest, ResolvesThenInstallsInteractivelyAndReportsProgr
   EXPECT_EQ(takeProgress(), std::vector<std::string>{"?"});
 }
 
-TEST_F(PackageKitInstallerTest, RefusalUnknownNamesAndErrorCodesFail) {
+TEST_F(PackageKitInstallerTest, RefusalUnknownNamesErrorCodesAndCancellingFail) {
   startDaemon();
   auto installer = makeInstaller();
   fake_.setOutcome(Outcome::unknownName);
@@ -308,7 +319,10 @@ TEST_F(PackageKitInstallerTest, RefusalUnknownNamesAndErrorCodesFail) {
   // An error code fails the install even when the transaction then claims success.
   fake_.setOutcome(Outcome::errorThenSuccess);
   EXPECT_EQ(install(*installer), false);
-  EXPECT_EQ(takeProgress(), (std::vector<std::string>{"?", "?", "?"}));
+
+  fake_.setOutcome(Outcome::cancelled);
+  EXPECT_EQ(install(*installer), false);
+  EXPECT_EQ(takeProgress(), (std::vector<std::string>{"?", "?", "?", "?"}));
 }
 
 // The quiet limit is far beyond the wait, so only the loss of PackageKit's bus name can end this.
