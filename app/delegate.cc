@@ -11,6 +11,7 @@
 #include "app/helper_view.h"
 #include "platform/apertium_service.h"
 #include "platform/dictionary_service.h"
+#include "platform/packagekit_installer.h"
 #include "platform/recogniser.h"
 #include "platform/routing_service.h"
 #include "protocol/descriptor_reply_sink.h"
@@ -35,9 +36,14 @@ Delegate::Services Delegate::processServices() {
   // At the end of input the process ends at once, without answering what still waits; if the
   // main thread is stuck writing to a host that no longer reads, the reader ends it.
   flow.endNow = [] { std::_Exit(0); };
+  // The installer reaches the system bus only when a first install needs it.
+  auto installer = makePackageKitInstaller();
+  ApertiumOptions apertium;
+  apertium.installer = installer.get();
   return Services{
       &makeRecogniser,
-      makeRoutingService(makeApertiumService(QtMainQueue::instance()),
+      std::move(installer),
+      makeRoutingService(makeApertiumService(QtMainQueue::instance(), std::move(apertium)),
                          makeDictionaryService(QtMainQueue::instance(), dictionaryIndexPaths())),
       std::move(replies),
       [flow](std::weak_ptr<Delegate> delegate) {
@@ -68,7 +74,13 @@ Delegate::~Delegate() = default;
 void Delegate::applicationDidFinishLaunching() {
   // A tool window has no taskbar entry, and the agent has no menu or tray icon.
   window = std::make_unique<HelperPanel>();
-  window->setContentView(new HelperView(model, *services_.translation, mainQueue_));
+  auto* view = new HelperView(model, *services_.translation, mainQueue_);
+  window->setContentView(view);
+  // The view is the panel's child, and the panel lives as long as the delegate.
+  if (services_.installer) {
+    services_.installer->onProgress(
+        [view](std::optional<int> percent) { view->showProgress(percent); });
+  }
   window->center();
   window->setAlphaValue(0.0);
   model.window = window.get();

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/qt_main_queue.h"
+#include "platform/package_installer.h"
 #include "protocol/reply_sink.h"
 #include "protocol/request_reader.h"
 #include "queue/language_recogniser.h"
@@ -23,14 +24,18 @@ class Delegate final : public std::enable_shared_from_this<Delegate> {
  public:
   struct Services {
     RecogniserFactory recogniser;
+    // Installs missing language data for the translation service, which it outlives; its
+    // progress shows in the panel. May be null.
+    std::unique_ptr<PackageInstaller> installer;
     std::unique_ptr<TranslationService> translation;
     std::unique_ptr<ReplySink> replies;
     // Starts the request reader, which hands each request to the delegate it is given.
     std::function<void(std::weak_ptr<Delegate>)> startReader;
   };
 
-  // The agent's own services: the real recogniser and translation service, replies on standard
-  // output, and a reader of standard input that ends the process at the end of input.
+  // The agent's own services: the real recogniser, translation service and package installer,
+  // replies on standard output, and a reader of standard input that ends the process at the end
+  // of input.
   static Services processServices();
 
   // Reads request lines from `fd` on a thread of its own, for the life of the process, and

@@ -68,19 +68,30 @@ void HelperView::build() {
   status_->setAlignment(Qt::AlignCenter);
   status_->setWordWrap(true);
 
-  auto* progress = new QProgressBar(this);
-  progress->setRange(0, 0);
-  progress->setTextVisible(false);
+  progress_ = new QProgressBar(this);
+  progress_->setTextVisible(false);
 
   stack->addWidget(icon, 0, Qt::AlignHCenter);
   stack->addWidget(headline, 0, Qt::AlignHCenter);
   stack->addWidget(status_);
-  stack->addWidget(progress);
+  stack->addWidget(progress_);
   render();
 }
 
 void HelperView::render() {
-  if (status_ != nullptr) status_->setText(QString::fromStdString(model_.status()));
+  if (status_ == nullptr) return;
+  status_->setText(QString::fromStdString(model_.status()));
+  if (percent_) {
+    progress_->setRange(0, 100);
+    progress_->setValue(*percent_);
+  } else {
+    progress_->setRange(0, 0);  // indeterminate
+  }
+}
+
+void HelperView::showProgress(std::optional<int> percent) {
+  percent_ = percent;
+  render();
 }
 
 }  // namespace talvori

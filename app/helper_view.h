@@ -2,10 +2,12 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 
 #include "queue/translation_hook.h"
 
 class QLabel;
+class QProgressBar;
 
 namespace talvori {
 
@@ -13,12 +15,13 @@ class MainQueue;
 class Model;
 class TranslationService;
 
-// Shows the icon, the headline, the model's status (centred, wrapped) and an indeterminate
-// progress bar in a fixed 360 x 180 frame with 28 of padding and 16 between rows. The content is
-// made when the view is first about to be shown, so that a panel nobody sees costs no fonts or
-// images at start-up. It reads the model's status again after every published change, and its
-// translation hook runs one session for each newly published or invalidated configuration. It
-// never writes to the model. Main thread only; the model, service and queue outlive it.
+// Shows the icon, the headline, the model's status (centred, wrapped) and a progress bar in a
+// fixed 360 x 180 frame with 28 of padding and 16 between rows. The bar is indeterminate except
+// while showProgress has been given a percentage. The content is made when the view is first
+// about to be shown, so that a panel nobody sees costs no fonts or images at start-up. It reads
+// the model's status again after every published change, and its translation hook runs one
+// session for each newly published or invalidated configuration. It never writes to the model.
+// Main thread only; the model, service and queue outlive it.
 class HelperView final : public QWidget {
  public:
   HelperView(Model& model, TranslationService& service, MainQueue& mainQueue,
@@ -26,12 +29,17 @@ class HelperView final : public QWidget {
 
   void setVisible(bool visible) override;
 
+  // Makes the progress bar show `percent` (0 to 100), or turn indeterminate again for none.
+  void showProgress(std::optional<int> percent);
+
  private:
   void build();
   void render();
 
   Model& model_;
   QLabel* status_ = nullptr;  // made with the rest of the content
+  QProgressBar* progress_ = nullptr;
+  std::optional<int> percent_;  // what the progress bar shows, kept until it is made
   TranslationHook hook_;
 };
 

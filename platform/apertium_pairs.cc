@@ -44,9 +44,10 @@ constexpr std::array kDebianDirections{
     Direction{"spa", "eng", "apertium-eng-spa"}, Direction{"eng", "spa", "apertium-eng-spa"},
     Direction{"cat", "eng", "apertium-eng-cat"}, Direction{"eng", "cat", "apertium-eng-cat"},
     Direction{"glg", "eng", "apertium-en-gl"},   Direction{"eng", "glg", "apertium-en-gl"},
-    Direction{"eng", "epo", "apertium-eo-en"},   Direction{"eus", "eng", "apertium-eu-en"},
-    Direction{"hbs", "eng", "apertium-hbs-eng"}, Direction{"eng", "hbs", "apertium-hbs-eng"},
-    Direction{"isl", "eng", "apertium-isl-eng"}, Direction{"mkd", "eng", "apertium-mkd-eng"},
+    Direction{"epo", "eng", "apertium-eo-en"},   Direction{"eng", "epo", "apertium-eo-en"},
+    Direction{"eus", "eng", "apertium-eu-en"},   Direction{"hbs", "eng", "apertium-hbs-eng"},
+    Direction{"eng", "hbs", "apertium-hbs-eng"}, Direction{"isl", "eng", "apertium-isl-eng"},
+    Direction{"mkd", "eng", "apertium-mkd-eng"},
 };
 
 std::string lowered(std::string_view text) {

@@ -162,24 +162,89 @@ class DirectionWorker {
   std::uint64_t frames_ = 0;
 };
 
-// A light handle on a direction's worker; a session that cannot translate (pair not installed,
-// no source language) has none and fails every translation. Main thread only.
-class ApertiumSession : public TranslationSession {
+// The workers of the directions in use, one per mode file, shared by every session for that
+// direction. Kept apart from the service so that an install answered after the service has gone
+// finds it gone. Destroying it ends every pipeline, even while sessions remain; those fail from
+// then on. Main thread only, so the worker table needs no lock.
+class Directions {
  public:
-  ApertiumSession(MainQueue& mainQueue, std::shared_ptr<DirectionWorker> worker)
-      : mainQueue_(mainQueue), worker_(std::move(worker)) {}
+  Directions(MainQueue& mainQueue, ApertiumOptions options)
+      : mainQueue_(mainQueue), options_(std::move(options)) {}
 
-  void translate(std::string text, TranslateCallback done) override {
-    if (!worker_) {
-      postResult(mainQueue_, std::move(done), std::nullopt);
-      return;
-    }
-    worker_->submit(std::move(text), std::move(done));
+  ~Directions() {
+    for (auto& [mode, worker] : workers_) worker->shutDown();
+  }
+
+  Directions(const Directions&) = delete;
+  Directions& operator=(const Directions&) = delete;
+
+  const ApertiumOptions& options() const { return options_; }
+
+  // The worker for the direction `source`-`target` (ISO 639-3), or none while its mode is not
+  // installed.
+  std::shared_ptr<DirectionWorker> workerFor(const std::string& source, const std::string& target) {
+    const std::optional<std::filesystem::path> mode =
+        findMode(options_.modesDirectory, source, target);
+    if (!mode) return nullptr;
+    std::shared_ptr<DirectionWorker>& worker = workers_[*mode];
+    if (!worker) worker = std::make_shared<DirectionWorker>(mainQueue_, *mode, options_);
+    return worker;
   }
 
  private:
   MainQueue& mainQueue_;
-  std::shared_ptr<DirectionWorker> worker_;
+  const ApertiumOptions options_;
+  std::map<std::filesystem::path, std::shared_ptr<DirectionWorker>> workers_;
+};
+
+// A light handle on one direction. Each translation goes to the direction's worker; when the
+// direction is not installed but Debian offers its package, the package is installed first, and
+// the translation fails if that fails. A session without a source language, or for a direction
+// that Apertium does not name, fails every translation. Main thread only.
+class ApertiumSession : public TranslationSession {
+ public:
+  ApertiumSession(MainQueue& mainQueue, std::weak_ptr<Directions> directions,
+                  std::optional<std::string> source, std::optional<std::string> target)
+      : mainQueue_(mainQueue),
+        directions_(std::move(directions)),
+        source_(std::move(source)),
+        target_(std::move(target)) {}
+
+  void translate(std::string text, TranslateCallback done) override {
+    const std::shared_ptr<Directions> directions = directions_.lock();
+    if (!directions || !source_ || !target_) {
+      postResult(mainQueue_, std::move(done), std::nullopt);
+      return;
+    }
+    if (std::shared_ptr<DirectionWorker> worker = directions->workerFor(*source_, *target_)) {
+      worker->submit(std::move(text), std::move(done));
+      return;
+    }
+    const std::optional<std::string> package = debianPackageFor(*source_, *target_);
+    PackageInstaller* installer = directions->options().installer;
+    if (!package || installer == nullptr) {
+      postResult(mainQueue_, std::move(done), std::nullopt);
+      return;
+    }
+    installer->install(*package, [&mainQueue = mainQueue_, weak = directions_, source = *source_,
+                                  target = *target_, text = std::move(text),
+                                  done = std::move(done)](bool installed) mutable {
+      const std::shared_ptr<Directions> directions = weak.lock();
+      std::shared_ptr<DirectionWorker> worker =
+          installed && directions ? directions->workerFor(source, target) : nullptr;
+      if (!worker) {
+        postResult(mainQueue, std::move(done), std::nullopt);
+        return;
+      }
+      worker->submit(std::move(text), std::move(done));
+    });
+  }
+
+ private:
+  MainQueue& mainQueue_;
+  const std::weak_ptr<Directions> directions_;
+  const std::optional<std::string> source_;  // ISO 639-3, none when Apertium does not name it
+  const std::optional<std::string> target_;
 };
 
 // Answers from the mode files present now and the table of Debian's packages. Main thread only.
@@ -212,44 +277,29 @@ class ApertiumAvailability : public LanguageAvailability {
   const std::filesystem::path modesDirectory_;
 };
 
-// Hands out sessions and keeps one worker per installed direction (keyed by mode file), shared
-// by every session for it. Main thread only, so the worker table needs no lock. Destroying the
-// service ends every pipeline, even while sessions remain; those fail from then on.
+// Hands out availability objects and sessions over the shared directions. Main thread only.
 class ApertiumService : public TranslationService {
  public:
   ApertiumService(MainQueue& mainQueue, ApertiumOptions options)
-      : mainQueue_(mainQueue), options_(std::move(options)) {}
-
-  ~ApertiumService() override {
-    for (auto& [mode, worker] : workers_) worker->shutDown();
-  }
+      : mainQueue_(mainQueue),
+        directions_(std::make_shared<Directions>(mainQueue, std::move(options))) {}
 
   std::unique_ptr<LanguageAvailability> makeAvailability() override {
-    return std::make_unique<ApertiumAvailability>(mainQueue_, options_.modesDirectory);
+    return std::make_unique<ApertiumAvailability>(mainQueue_,
+                                                  directions_->options().modesDirectory);
   }
 
   std::unique_ptr<TranslationSession> makeSession(
       const TranslationConfiguration& configuration) override {
-    return std::make_unique<ApertiumSession>(mainQueue_, workerFor(configuration));
+    std::optional<std::string> source;
+    if (configuration.source()) source = apertiumLanguage(configuration.source()->code());
+    return std::make_unique<ApertiumSession>(mainQueue_, directions_, std::move(source),
+                                             apertiumLanguage(configuration.target().code()));
   }
 
  private:
-  std::shared_ptr<DirectionWorker> workerFor(const TranslationConfiguration& configuration) {
-    if (!configuration.source()) return nullptr;
-    const std::optional<std::string> source = apertiumLanguage(configuration.source()->code());
-    const std::optional<std::string> target = apertiumLanguage(configuration.target().code());
-    if (!source || !target) return nullptr;
-    const std::optional<std::filesystem::path> mode =
-        findMode(options_.modesDirectory, *source, *target);
-    if (!mode) return nullptr;
-    std::shared_ptr<DirectionWorker>& worker = workers_[*mode];
-    if (!worker) worker = std::make_shared<DirectionWorker>(mainQueue_, *mode, options_);
-    return worker;
-  }
-
   MainQueue& mainQueue_;
-  const ApertiumOptions options_;
-  std::map<std::filesystem::path, std::shared_ptr<DirectionWorker>> workers_;
+  const std::shared_ptr<Directions> directions_;
 };
 
 }  // namespace

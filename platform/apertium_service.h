@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/package_installer.h"
 #include "protocol/main_queue.h"
 #include "queue/translation_service.h"
 
@@ -21,10 +22,16 @@ struct ApertiumOptions {
   // A pipeline is replaced by a fresh one after this many translations, so that whatever memory
   // its programs gather cannot grow without bound.
   std::size_t recycleAfter = 1000;
+  // Installs the Debian package of a direction that Debian offers but the machine lacks, when a
+  // session is first asked to translate in that direction; it must outlive the service. Without
+  // one, such a direction fails every translation.
+  PackageInstaller* installer = nullptr;
 };
 
 // A translation service that runs one warm Apertium pipeline per direction, started on first
-// use and shared by every later session for that direction, on a worker thread of its own.
+// use and shared by every later session for that direction, on a worker thread of its own. Mode
+// files are looked up afresh for each availability question and each translation, so a direction
+// installed while the service runs is found at once.
 // Every call is made on the main thread; answers are posted to `mainQueue`, which must outlive
 // the service and its sessions. SIGPIPE is blocked on the service's worker threads only; the
 // process's signal dispositions are left alone. Pipelines end when the service is destroyed, and

@@ -84,9 +84,10 @@ TEST(Agent, RefusesRequestsBeyondTheQueue) {
   EXPECT_EQ(agent->errors(), "");
 }
 
-// A pair the distribution offers but this machine lacks shows the panel and fails until its
-// package is installed; the queue goes on.
-TEST(Agent, APairWithoutItsDataFailsAndTheQueueGoesOn) {
+// A pair the distribution offers but this machine lacks shows the panel and starts an install;
+// with no system bus to reach PackageKit on, the install fails at once, the request with it, and
+// the queue goes on.
+TEST(Agent, APairThatCannotBeInstalledFailsAndTheQueueGoesOn) {
   auto agent = startHeadlessAgent();
   agent->write(
       requestLine("ca", "El govern ha aprovat avui el pressupost per a l'any vinent.", "en"));

@@ -201,6 +201,14 @@ std::optional<int> AgentProcess::wait(std::chrono::milliseconds timeout) {
 
 std::unique_ptr<AgentProcess> startHeadlessAgent(Launch launch) {
   launch.environment.push_back("QT_QPA_PLATFORM=offscreen");
+  // No test may install anything through the machine's own PackageKit: unless the test brings a
+  // bus of its own, the system bus is one that cannot be reached.
+  const std::string bus = "DBUS_SYSTEM_BUS_ADDRESS=";
+  bool busGiven = false;
+  for (const auto& entry : launch.environment) busGiven = busGiven || entry.starts_with(bus);
+  if (!busGiven) {
+    launch.environment.push_back(bus + "unix:path=/nonexistent/talvori/system_bus_socket");
+  }
   return std::make_unique<AgentProcess>(std::string(TALVORI_BINARY_DIR) + "/talvori",
                                         std::move(launch));
 }

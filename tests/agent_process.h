@@ -82,7 +82,8 @@ inline const std::string kQueueFullMessage = "翻译队列已满，请稍后重�
 inline const std::string kUnsupportedMessage = "系统不支持这组语言，或无法识别这段文字。";
 inline const std::string kFailedMessage = "本地翻译未完成。请重试并允许系统下载语言包。";
 
-// The agent built with the tests, started headless (offscreen).
+// The agent built with the tests, started headless (offscreen). Unless the launch's environment
+// names DBUS_SYSTEM_BUS_ADDRESS, the agent finds no system bus, and so no PackageKit.
 std::unique_ptr<AgentProcess> startHeadlessAgent(Launch launch = {});
 
 // What /proc tells of a process: the fields of its stat file after the command name (the state

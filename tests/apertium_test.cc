@@ -20,6 +20,7 @@
 #include "platform/apertium_pipeline.h"
 #include "platform/apertium_service.h"
 #include "platform/apertium_text_format.h"
+#include "tests/fakes/fake_package_installer.h"
 #include "tests/fakes/manual_main_queue.h"
 
 namespace talvori {
@@ -92,7 +93,7 @@ class TestModes {
   ~TestModes() { fs::remove_all(dir_); }
   const fs::path& dir() const { return dir_; }
 
- private:
+  // Adds the mode `name` made from the template `source`, as installing its package would.
   void write(const std::string& name, const std::string& source) {
     std::string text = readFile(kDataDir / source);
     for (std::size_t at; (at = text.find("@DATA_DIR@")) != std::string::npos;) {
@@ -100,6 +101,8 @@ class TestModes {
     }
     std::ofstream(dir_ / name) << text;
   }
+
+ private:
   fs::path dir_;
 };
 
@@ -386,10 +389,71 @@ TEST(ApertiumServiceTest, AnswersAvailabilityLaterAndFailsWhatItCannotTranslate)
                                    unsupported, unsupported}));
   EXPECT_THAT(forText, Optional(std::optional<AvailabilityStatus>()));
 
+  // Without an installer, a direction whose data is missing fails.
   EXPECT_EQ(translator.translate("Hello", "en", "ca"), std::nullopt);
   auto noSource =
       translator.service().makeSession(TranslationConfiguration(std::nullopt, Language("en")));
   EXPECT_EQ(translator.translate(*noSource, "Hola"), std::nullopt);
+}
+
+// A direction that Debian offers but the machine lacks is installed when a session first
+// translates in it, and then translated; the status and later sessions find it installed, with
+// no second install. A failed install, or one after which the mode is still missing, fails the
+// translation, as does an install answered after the service has gone.
+TEST(ApertiumServiceTest, InstallsAMissingDirectionOnFirstUse) {
+  TestModes modes;
+  testing::FakePackageInstaller installer;
+  ApertiumOptions options;
+  options.modesDirectory = modes.dir();
+  options.installer = &installer;
+  Translator translator(options);
+  auto status = [&](const char* from, const char* to) {
+    std::optional<AvailabilityStatus> answer;
+    translator.service().makeAvailability()->statusFrom(
+        Language(from), Language(to), [&](AvailabilityStatus value) { answer = value; });
+    translator.queue().runAll();
+    return answer;
+  };
+  auto startTranslation = [&](const char* from, std::optional<std::optional<std::string>>& result) {
+    auto session =
+        translator.service().makeSession(TranslationConfiguration(Language(from), Language("en")));
+    session->translate("Kaixo mundua.", [&](std::optional<std::string> text) { result = text; });
+    translator.queue().runAll();
+  };
+
+  EXPECT_EQ(status("eu", "en"), AvailabilityStatus::supported);
+  std::optional<std::optional<std::string>> first;
+  startTranslation("eu", first);
+  EXPECT_EQ(installer.requested, std::vector<std::string>{"apertium-eu-en"});
+  EXPECT_FALSE(first.has_value()) << "waits for the install";
+  modes.write("eu-en.mode", "echo.mode.in");
+  installer.answer(true);
+  ASSERT_TRUE(translator.queue().runUntil([&] { return first.has_value(); }, 20s));
+  EXPECT_EQ(*first, "Kaixo mundua.");
+  EXPECT_EQ(status("eu", "en"), AvailabilityStatus::installed);
+  EXPECT_THAT(translator.translate("Bai.", "eu", "en"), Optional(std::string("Bai.")));
+  EXPECT_EQ(installer.requested.size(), 1u);
+
+  // The Esperanto package carries both directions.
+  std::optional<std::optional<std::string>> refused, stillMissing;
+  startTranslation("eo", refused);
+  startTranslation("gl", stillMissing);
+  EXPECT_EQ(installer.requested,
+            (std::vector<std::string>{"apertium-eu-en", "apertium-eo-en", "apertium-en-gl"}));
+  installer.answer(false);
+  installer.answer(true);
+  translator.queue().runAll();
+  EXPECT_THAT(refused, Optional(std::optional<std::string>()));
+  EXPECT_THAT(stillMissing, Optional(std::optional<std::string>()));
+
+  std::optional<std::optional<std::string>> orphaned;
+  startTranslation("hr", orphaned);
+  translator.end();
+  modes.write("hbs-eng.mode", "echo.mode.in");
+  installer.answer(true);
+  translator.queue().runAll();
+  EXPECT_THAT(orphaned, Optional(std::optional<std::string>()));
+  expectNoChildrenLeft();
 }
 
 TEST(ApertiumServiceTest, PipelinesEndWhenTheProcessExitsWithoutDestructors) {

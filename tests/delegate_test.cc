@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QProgressBar>
 #include <chrono>
 #include <memory>
 #include <string>
 
 #include "app/helper_panel.h"
+#include "tests/fakes/fake_package_installer.h"
 #include "tests/fakes/fake_recogniser.h"
 #include "tests/fakes/fake_translation_service.h"
 #include "tests/fakes/memory_reply_sink.h"
@@ -40,6 +42,7 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   std::shared_ptr<Delegate> delegate;
   delegate = std::make_shared<Delegate>(Delegate::Services{
       recogniser.factory(),
+      nullptr,
       std::make_unique<testing::FakeTranslationService>(QtMainQueue::instance()),
       std::move(replies),
       [&](std::weak_ptr<Delegate> handOverTo) {
@@ -61,6 +64,37 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   ASSERT_TRUE(testing::runEventsUntil([&] { return ended; }, 10s));
   EXPECT_EQ(transcript.take(), "{\"id\":\"1\",\"text\":\"hello\"}\n");
   ::close(input[0]);
+}
+
+// The panel's progress bar follows the installer: determinate while a percentage is known,
+// indeterminate while it is not and once the install has ended.
+TEST(DelegateTest, ShowsInstallProgressInThePanel) {
+  testing::ensureQtApplication();
+  testing::FakeRecogniser recogniser;
+  auto installer = std::make_unique<testing::FakePackageInstaller>();
+  testing::FakePackageInstaller& install = *installer;
+  auto delegate = std::make_shared<Delegate>(Delegate::Services{
+      recogniser.factory(), std::move(installer),
+      std::make_unique<testing::FakeTranslationService>(QtMainQueue::instance()),
+      std::make_unique<testing::MemoryReplySink>(), [](std::weak_ptr<Delegate>) {}});
+  delegate->applicationDidFinishLaunching();
+  install.install("apertium-eu-en", [](bool) {});
+  install.report(40);
+  // The panel's content is made when it is first shown; it shows what was reported before.
+  delegate->window->setAlphaValue(1.0);
+  auto* bar = delegate->window->findChild<QProgressBar*>();
+  ASSERT_NE(bar, nullptr);
+  auto shown = [bar]() -> std::string {
+    if (bar->maximum() == 0) return "indeterminate";
+    return std::to_string(bar->value()) + " of " + std::to_string(bar->maximum());
+  };
+  EXPECT_EQ(shown(), "40 of 100");
+  install.report(std::nullopt);
+  EXPECT_EQ(shown(), "indeterminate");
+  install.report(70);
+  EXPECT_EQ(shown(), "70 of 100");
+  install.answer(true);
+  EXPECT_EQ(shown(), "indeterminate");
 }
 
 }  // namespace

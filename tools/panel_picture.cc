@@ -1,5 +1,6 @@
 // Renders the helper panel, opaque, into a PNG file for the documentation:
-//   panel_picture OUTPUT.png
+//   panel_picture OUTPUT.png            as it first shows, progress unknown
+//   panel_picture OUTPUT.png PERCENT    during an install that has reached PERCENT
 // It runs on Qt's offscreen platform with the queue's test fakes behind the view, so it needs no
 // display and no language data.
 #include <QApplication>
@@ -15,7 +16,7 @@
 #include "tests/fakes/memory_reply_sink.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) return 2;
+  if (argc != 2 && argc != 3) return 2;
   qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int qtArgc = 1;
@@ -27,7 +28,9 @@ int main(int argc, char** argv) {
   testing::MemoryReplySink replies;
   Model model({recogniser.factory(), service, queue, replies});
   HelperPanel panel;
-  panel.setContentView(new HelperView(model, service, queue));
+  auto* view = new HelperView(model, service, queue);
+  panel.setContentView(view);
+  if (argc == 3) view->showProgress(std::atoi(argv[2]));
   panel.setAlphaValue(1.0);
   panel.orderFrontRegardless();
   QApplication::processEvents();

@@ -122,7 +122,7 @@ class Intake {
     std::map<std::string, int> answered;
     for (const Reply& reply : parseReplies(transcript_ += out_.take())) {
       ++answered[reply.id()];
-      check(!reply.error() || isKnownError(*reply.error()), "unknown error", *reply.error());
+      if (reply.error()) check(isKnownError(*reply.error()), "unknown error", *reply.error());
     }
     for (const auto& [id, count] : answered) {
       const auto found = decoded_.find(id);
