@@ -48,7 +48,7 @@ TEST(LatinReconcilerTest, TextsOfEnglishWordsAreEnglish) {
 TEST(LatinReconcilerTest, ShortTextsWithoutEnglishWordsAreNotEnglish) {
   expectAll({
       {"Flere", "en", std::nullopt},
-      {"Bestand", "en", std::nullopt},
+      {"Indstillinger", "en", std::nullopt},
       {"Archivos recientes", "en", "es"},
       {"discordancia en orden de bytes", "en", "es"},
       {"Imprimir documento", "en", "es"},
