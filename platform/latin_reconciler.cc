@@ -162,6 +162,9 @@ std::string_view mainOf(std::string_view language) {
 //   words among them, or none.
 // Last, a relative whose main language is also a candidate gives way to it: the text has nothing
 // the main language lacks.
+// Known words a text needs before a main language missing one of them may still be chosen.
+constexpr int kNearMissMinWords = 3;
+
 // The listed languages whose list holds every word of the text that some list holds, with no
 // letter outside their alphabet and none of the text's words a function word of another profiled
 // language only ("la", "die" and "sin" are English words too).
@@ -174,6 +177,17 @@ LanguageMask candidatesOf(std::string_view text, const WordCensus& words,
     if (profile != nullptr && profile->foreignLetters > 0) continue;
     if (foreignWords(text, language) > 0) continue;
     candidates |= maskOf(language);
+  }
+  if (candidates != 0 || words.known < kNearMissMinWords) return candidates;
+  // No list holds every word: a main language whose list misses one word of several, in a text
+  // with nothing of a relative's, still counts (lists lack technical words and loanwords: "Bash
+  // se comporta", "el búfer en el"), when it is the only one.
+  for (std::string_view language : kMainLatin) {
+    if (words.count(language) != words.known - 1) continue;
+    const ProfileScore* profile = scoreOf(scores, language);
+    if (profile->foreignLetters > 0 || foreignWords(text, language) > 0) continue;
+    if (candidates != 0) return 0;
+    candidates = maskOf(language);
   }
   return candidates;
 }
@@ -204,27 +218,27 @@ std::optional<std::string_view> byWords(const WordCensus& words, LanguageMask ca
     return leaders == 1 && best > 0 ? leader : std::string_view();
   };
   std::string_view choice;
-  if (cld2.answer && isCandidate(*cld2.answer)) {
+  int mains = 0;
+  for (std::string_view language : kMainLatin) mains += isCandidate(language);
+  const std::string_view mainLeader = mains > 1 ? leaderAmong(kMainLatin) : std::string_view();
+  if (!mainLeader.empty()) {
+    choice = mainLeader;
+  } else if (isCandidate("en")) {
+    choice = "en";  // source strings are English, and a word shared with it is mostly a loan
+  } else if (cld2.answer && isCandidate(*cld2.answer)) {
     choice = kListedLanguages[std::countr_zero(maskOf(*cld2.answer))];
-  } else {
-    int mains = 0;
+  } else if (mains > 1) {
+    if (!isCandidate("en")) return std::nullopt;
+    choice = "en";
+  } else if (mains == 1) {
     for (std::string_view language : kMainLatin) {
-      if (!isCandidate(language)) continue;
-      if (mains++ == 0) choice = language;
+      if (isCandidate(language)) choice = language;
     }
-    if (mains > 1) {
-      const std::string_view leader = leaderAmong(kMainLatin);
-      if (!leader.empty()) {
-        choice = leader;
-      } else if (choice != "en") {
-        return std::nullopt;
-      }
-    } else if (mains == 0 && std::popcount(candidates) > 1) {
-      choice = leaderAmong(kListedLanguages);
-      if (choice.empty()) return std::nullopt;
-    } else if (mains == 0) {
-      choice = kListedLanguages[std::countr_zero(candidates)];
-    }
+  } else if (std::popcount(candidates) > 1) {
+    choice = leaderAmong(kListedLanguages);
+    if (choice.empty()) return std::nullopt;
+  } else {
+    choice = kListedLanguages[std::countr_zero(candidates)];
   }
   if (const std::string_view main = mainOf(choice); !main.empty() && isCandidate(main)) {
     return main;
@@ -295,11 +309,12 @@ std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdi
   std::optional<std::string> language =
       weighProfiles(text, cld2, scores, words ? &*words : nullptr);
   // A short text called a listed language must hold a word of its list: CLD2 calls many single
-  // words of other languages English ("Flere", "Bestand"), which the agent would then echo
-  // untranslated, or translate from the wrong language.
-  // Nor may it be a listed language whose list lacks words that another list holds all of.
+  // words of other languages English ("Flere", "Indstillinger"), which the agent would then echo
+  // untranslated, or translate from the wrong language. Nor may it be a listed language whose
+  // list lacks words that another list holds all of.
   if (language && words && words->words > 0 && maskOf(*language) != 0 &&
-      (words->count(*language) == 0 || (candidates != 0 && !(candidates & maskOf(*language))))) {
+      (words->count(*language) == 0 ||
+       (candidates != 0 && !(candidates & maskOf(*language))))) {
     return std::nullopt;
   }
   return language;

@@ -39,8 +39,12 @@ constexpr LanguageMask kEliding = 1 << 2 | 1 << 6 | 1 << 7;  // fr, ca, it
 // Each joined part has at least this many bytes, so that short words do not make one of other
 // languages ("bestand" is not "best" and "and").
 constexpr size_t kPart = 4;
+constexpr size_t kEnglishJoinedMax = 12;
 
 bool isJoined(size_t language, std::string_view word) {
+  // English joins two short words at most ("fullscreen", "screensaver"); a longer run of English
+  // parts is a compound of another language ("Systeminstallation", "Versionsinformation").
+  if (language == 0 && word.size() > kEnglishJoinedMax) return false;
   for (size_t cut = kPart; cut + kPart <= word.size(); ++cut) {
     if ((static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80) continue;  // inside a character
     if (!listed(language, word.substr(0, cut))) continue;
@@ -63,6 +67,15 @@ bool isElided(size_t language, std::string_view word) {
 
 bool isApostrophe(int32_t c) { return c == '\'' || c == 0x2019; }
 
+// The letters that are words of the listed languages on their own: articles, conjunctions,
+// prepositions and pronouns ("a", "y", "o", "e", "à", "é", "I").
+bool isLetterWord(std::string_view word) {
+  for (std::string_view w : {"a", "e", "i", "o", "u", "y", "à", "á", "è", "é", "ò", "ó"}) {
+    if (word == w) return true;
+  }
+  return false;
+}
+
 // Whether a token (a run of text without spaces) is code or a name rather than a word: it holds
 // a digit, a character of code or markup, a dot inside it (a file name), a capital after a small
 // letter (an identifier), or starts with a hyphen (an option).
@@ -74,9 +87,12 @@ bool isCode(std::string_view token) {
   }
   if (begin < token.size() && token[begin] == '-') return true;
   bool lower = false;
+  bool capitalised = false;
   bool dotInside = false;
+  size_t first = 0;  // the end of the token's first character
   for (size_t i = 0; i < token.size();) {
     const int32_t c = decodeUtf8(token, i);
+    if (first == 0) first = i;
     if (c < 0) return true;
     if (u_isdigit(c)) return true;
     if (c < 0x80 && std::string_view("_/\\%{}<>=@#$~|^*+`").find(static_cast<char>(c)) !=
@@ -88,7 +104,10 @@ bool isCode(std::string_view token) {
                                           static_cast<unsigned char>(token[i])));
       if (dotInside) return true;
     }
-    if (u_isupper(c) && lower) return true;
+    // A capital after a small letter makes an identifier ("fileName", "iPhone"), unless the token
+    // starts with a capital: key and action names join capitalised words ("AudioNext").
+    if (u_isupper(c) && lower && !capitalised) return true;
+    if (i == first) capitalised = u_isupper(c);
     lower = u_islower(c);
   }
   return false;
@@ -139,7 +158,10 @@ WordCensus takeWordCensus(std::string_view text) {
   size_t letters = 0;
   auto finish = [&] {
     while (!word.empty() && word.back() == '\'') word.pop_back();
-    if (!word.empty() && !(upper && letters >= 2 && hasLower)) {
+    // A single letter that no language writes as a word is a name ("x", "C", "the X key").
+    if (letters == 1 && !isLetterWord(word)) {
+      ++census.code;
+    } else if (!word.empty() && !(upper && letters >= 2 && hasLower)) {
       const LanguageMask mask = languagesOf(word);
       ++census.words;
       census.known += mask != 0;
@@ -162,6 +184,7 @@ WordCensus takeWordCensus(std::string_view text) {
     for (size_t i = 0; i < token.size();) {
       const int32_t c = decodeUtf8(token, i);
       if (c >= 0 && u_isalpha(c)) {
+        if (u_isupper(c) && !upper && !word.empty()) finish();  // "AudioNext" is two words
         upper &= u_isupper(c) != 0;
         ++letters;
         appendUtf8(static_cast<char32_t>(u_tolower(c)), word);

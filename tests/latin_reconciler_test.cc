@@ -77,6 +77,22 @@ TEST(LatinReconcilerTest, RelativesKeepTheirIdentityOnTheirOwnWords) {
   });
 }
 
+// Names, code and letters used as names are not evidence; a main language whose list misses one
+// word of several (a loanword, a technical term) still counts when no list holds them all.
+TEST(LatinReconcilerTest, NamesCodeAndLoanwordsAreSetAside) {
+  expectAll({
+      {"Reinicia el daemon ahora", "en", "es"},
+      {"el kernel se detiene", "de", "es"},
+      {"de programación C", "gl", "es"},
+      {"ni systemd ni crontab disponibles", "rw", "es"},
+      {"AudioNext", "en", "en"},  // key names join capitalised words
+      {"fileName", "en", std::nullopt},
+      {"--help %s", "en", std::nullopt},
+      // Accents written as combining marks ("o" and U+0301) are read as composed letters.
+      {"Tele\u0301fono mo\u0301vil", "en", "es"},
+  });
+}
+
 TEST(LatinReconcilerTest, ProfilesOverruleCld2OnFunctionWords) {
   expectAll({
       {"Especifica el color para los conectores.", "en", "es"},
