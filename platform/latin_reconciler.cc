@@ -149,19 +149,6 @@ std::string_view mainOf(std::string_view language) {
   return {};
 }
 
-// The language that the words of a short text settle, if they do. Candidates are the listed
-// languages whose list holds every word of the text that some list holds, with no letter outside
-// their alphabet and none of the text's words a function word of another profiled language only
-// ("la", "die" and "sin" are English words too). Words of no list (names, typing errors) are set
-// aside, but they must not outnumber the known words, which would then say little. Among the
-// candidates:
-// - CLD2's answer, if it is one;
-// - else the one main language among them, or English when it is one (source strings are English
-//   and the agent would translate an English-or-Spanish word to the same);
-// - else, with no main language, the only candidate; with several, the profiles' sole leader by
-//   words among them, or none.
-// Last, a relative whose main language is also a candidate gives way to it: the text has nothing
-// the main language lacks.
 // Known words a text needs before a main language missing one of them may still be chosen.
 constexpr int kNearMissMinWords = 3;
 
@@ -179,9 +166,9 @@ LanguageMask candidatesOf(std::string_view text, const WordCensus& words,
     candidates |= maskOf(language);
   }
   if (candidates != 0 || words.known < kNearMissMinWords) return candidates;
-  // No list holds every word: a main language whose list misses one word of several, in a text
-  // with nothing of a relative's, still counts (lists lack technical words and loanwords: "Bash
-  // se comporta", "el búfer en el"), when it is the only one.
+  // No list holds every word: a main language whose list misses one word of several still counts
+  // when it is the only one (lists lack technical words and loanwords: "Reinicia el daemon
+  // ahora").
   for (std::string_view language : kMainLatin) {
     if (words.count(language) != words.known - 1) continue;
     const ProfileScore* profile = scoreOf(scores, language);
@@ -192,6 +179,17 @@ LanguageMask candidatesOf(std::string_view text, const WordCensus& words,
   return candidates;
 }
 
+// The language that the words of a short text settle, if they do, from its candidates (see
+// candidatesOf). Words of no list (names, typing errors) are set aside, but they must be fewer
+// than the known words, which would otherwise say little. Among the candidates:
+// - a main language (English, Spanish, French, German) before the others: users mostly translate
+//   from these, and a word shared with a relative is mostly the main language's;
+// - among several main languages, the one the profiles' function words single out, else CLD2's
+//   answer if it is one of them, else English (source strings are English, and a word shared
+//   with it is mostly a loan), else none;
+// - with no main language, CLD2's answer if it is a candidate, else the only candidate, else the
+//   profiles' sole leader by words, else none.
+// Last, a relative whose main language is also a candidate gives way to it.
 std::optional<std::string_view> byWords(const WordCensus& words, LanguageMask candidates,
                                         std::span<const ProfileScore> scores,
                                         const Cld2Verdict& cld2) {
@@ -219,25 +217,23 @@ std::optional<std::string_view> byWords(const WordCensus& words, LanguageMask ca
   };
   std::string_view choice;
   int mains = 0;
-  for (std::string_view language : kMainLatin) mains += isCandidate(language);
-  const std::string_view mainLeader = mains > 1 ? leaderAmong(kMainLatin) : std::string_view();
-  if (!mainLeader.empty()) {
-    choice = mainLeader;
-  } else if (isCandidate("en")) {
-    choice = "en";  // source strings are English, and a word shared with it is mostly a loan
-  } else if (cld2.answer && isCandidate(*cld2.answer)) {
-    choice = kListedLanguages[std::countr_zero(maskOf(*cld2.answer))];
-  } else if (mains > 1) {
-    if (!isCandidate("en")) return std::nullopt;
-    choice = "en";
-  } else if (mains == 1) {
-    for (std::string_view language : kMainLatin) {
-      if (isCandidate(language)) choice = language;
+  for (std::string_view language : kMainLatin) {
+    if (!isCandidate(language)) continue;
+    if (mains++ == 0) choice = language;
+  }
+  if (mains > 1) {
+    choice = leaderAmong(kMainLatin);
+    if (choice.empty() && cld2.answer && isCandidate(*cld2.answer)) {
+      choice = kListedLanguages[std::countr_zero(maskOf(*cld2.answer))];
     }
-  } else if (std::popcount(candidates) > 1) {
+    if (choice.empty() && isCandidate("en")) choice = "en";
+    if (choice.empty()) return std::nullopt;
+  } else if (mains == 0 && cld2.answer && isCandidate(*cld2.answer)) {
+    choice = kListedLanguages[std::countr_zero(maskOf(*cld2.answer))];
+  } else if (mains == 0 && std::popcount(candidates) > 1) {
     choice = leaderAmong(kListedLanguages);
     if (choice.empty()) return std::nullopt;
-  } else {
+  } else if (mains == 0) {
     choice = kListedLanguages[std::countr_zero(candidates)];
   }
   if (const std::string_view main = mainOf(choice); !main.empty() && isCandidate(main)) {

@@ -2,14 +2,14 @@
 // into the word forms it accepts, one lower-case form a line, sorted and without repeats.
 //
 // Usage: expand_affixes AFF DIC OUT [--keep-capitalised] [--max-add=N] [--one-level]
-//                                   [--stems-only]
+//                                   [--stems-only] [--min-length=N]
 //
 // Stems take their suffixes, the suffixes their continuation suffixes (two levels), and prefixes
 // combine with both where the rules allow. --max-add=N leaves out affixes that add more than N
 // characters (the Italian list spells out every verb form with every chain of attached pronouns,
 // thirty times the forms of its other words); --one-level leaves out continuation suffixes (the
 // Galician list chains pronouns onto verb forms that way, a hundred times its other forms);
-// --stems-only writes the stems alone. Prefixes that end in an apostrophe or a hyphen (elided
+// --stems-only writes the stems alone; --min-length=N writes only forms of N characters or more. Prefixes that end in an apostrophe or a hyphen (elided
 // articles "l'", "dell'"; "ultra-") are not joined to stems: the recogniser reads such a word as
 // two, so the elided article is written once as a form of its own ("l'"). Suffixes written with
 // hyphens (Portuguese enclitics "-lhe") give their parts as forms. Stems that begin with a capital
@@ -336,12 +336,15 @@ class Expander {
     }
   }
 
-  void write(std::ostream& out) const {
+  // Writes the forms of at least `minLength` characters.
+  void write(std::ostream& out, size_t minLength) const {
     std::vector<std::string> sorted(forms_.begin(), forms_.end());
     for (const std::string& e : aff_.elisions) sorted.push_back(lower(decode(e)));
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    for (const std::string& form : sorted) out << form << '\n';
+    for (const std::string& form : sorted) {
+      if (decode(form).size() >= minLength) out << form << '\n';
+    }
   }
 
   bool keepsStem(std::u32string_view stem) const {
@@ -387,6 +390,7 @@ int main(int argc, char** argv) {
   bool keepCapitalised = false;
   bool stemsOnly = false;
   bool oneLevel = false;
+  size_t minLength = 0;
   size_t maxAdd = std::string::npos;
   for (int i = 4; i < argc; ++i) {
     const std::string_view option = argv[i];
@@ -394,6 +398,7 @@ int main(int argc, char** argv) {
     stemsOnly |= option == "--stems-only";
     oneLevel |= option == "--one-level";
     if (option.starts_with("--max-add=")) maxAdd = std::strtoul(argv[i] + 10, nullptr, 10);
+    if (option.starts_with("--min-length=")) minLength = std::strtoul(argv[i] + 13, nullptr, 10);
   }
   const AffixFile aff = readAffixFile(argv[1], maxAdd);
   Expander expander(aff, keepCapitalised, stemsOnly, oneLevel);
@@ -422,6 +427,6 @@ int main(int argc, char** argv) {
     expander.expandStem(word, flags);
   }
   std::ofstream out(argv[3]);
-  expander.write(out);
+  expander.write(out, minLength);
   return out ? 0 : 1;
 }
