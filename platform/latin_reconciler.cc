@@ -221,15 +221,23 @@ std::optional<std::string_view> byWords(const WordCensus& words, LanguageMask ca
     if (!isCandidate(language)) continue;
     if (mains++ == 0) choice = language;
   }
+  // CLD2's answer if it is a candidate, else its first other proposal that is one.
+  std::string_view proposed;
+  if (cld2.answer && isCandidate(*cld2.answer)) {
+    proposed = kListedLanguages[std::countr_zero(maskOf(*cld2.answer))];
+  }
+  for (const std::optional<std::string>& p : cld2.proposals) {
+    if (proposed.empty() && p && isCandidate(*p)) {
+      proposed = kListedLanguages[std::countr_zero(maskOf(*p))];
+    }
+  }
   if (mains > 1) {
     choice = leaderAmong(kMainLatin);
-    if (choice.empty() && cld2.answer && isCandidate(*cld2.answer)) {
-      choice = kListedLanguages[std::countr_zero(maskOf(*cld2.answer))];
-    }
+    if (choice.empty()) choice = proposed;
     if (choice.empty() && isCandidate("en")) choice = "en";
     if (choice.empty()) return std::nullopt;
-  } else if (mains == 0 && cld2.answer && isCandidate(*cld2.answer)) {
-    choice = kListedLanguages[std::countr_zero(maskOf(*cld2.answer))];
+  } else if (mains == 0 && !proposed.empty()) {
+    choice = proposed;
   } else if (mains == 0 && std::popcount(candidates) > 1) {
     choice = leaderAmong(kListedLanguages);
     if (choice.empty()) return std::nullopt;
