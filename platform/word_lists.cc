@@ -41,18 +41,20 @@ constexpr LanguageMask kEliding = 1 << 2 | 1 << 6 | 1 << 7;  // fr, ca, it
 constexpr size_t kPart = 4;
 constexpr size_t kEnglishJoinedMax = 12;
 
-bool isJoined(size_t language, std::string_view word) {
+// Whether `word` is two words of the language joined; German and Dutch also join three
+// ("Benutzerdatensätze") and put a linking "s" between two ("Anmeldungsdaten").
+bool isJoined(size_t language, std::string_view word, int parts = 2) {
   // English joins two short words at most ("fullscreen", "screensaver"); a longer run of English
   // parts is a compound of another language ("Systeminstallation", "Versionsinformation").
   if (language == 0 && word.size() > kEnglishJoinedMax) return false;
   for (size_t cut = kPart; cut + kPart <= word.size(); ++cut) {
     if ((static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80) continue;  // inside a character
     if (!listed(language, word.substr(0, cut))) continue;
-    if (listed(language, word.substr(cut))) return true;
-    // German and Dutch join with a linking "s" ("Anmeldungsdaten").
-    if (language != 0 && word[cut] == 's' && cut + 1 + kPart <= word.size() &&
-        listed(language, word.substr(cut + 1))) {
-      return true;
+    for (size_t rest = cut; rest <= cut + 1 && rest + kPart <= word.size(); ++rest) {
+      if (rest > cut && (language == 0 || word[cut] != 's')) break;
+      const std::string_view tail = word.substr(rest);
+      if (listed(language, tail)) return true;
+      if (language != 0 && parts < 3 && isJoined(language, tail, parts + 1)) return true;
     }
   }
   return false;

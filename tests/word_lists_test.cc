@@ -65,6 +65,8 @@ TEST(WordListsTest, JoinedAndElidedWordsCountAsWords) {
   EXPECT_TRUE(has("filename", "en"));
   EXPECT_TRUE(has("druckereinstellungen", "de"));
   EXPECT_TRUE(has("anmeldungsdaten", "de"));
+  EXPECT_TRUE(has("benutzerdatensätze", "de"));
+  EXPECT_FALSE(has("systeminstallation", "en"));  // a Danish compound of English parts
   EXPECT_TRUE(has("l'application", "fr"));
   EXPECT_TRUE(has("dell'utente", "it"));
   EXPECT_FALSE(has("l'application", "en"));
