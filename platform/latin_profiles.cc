@@ -295,10 +295,7 @@ std::span<const ProfileScore> scoreLatinProfiles(std::string_view text) {
   return scores;
 }
 
-namespace {
-
-int distinctive(std::string_view text, std::string_view relative, std::string_view main,
-                bool withSpellings) {
+int distinctiveEvidence(std::string_view text, std::string_view relative, std::string_view main) {
   const size_t r = indexOf(relative);
   const size_t m = indexOf(main);
   if (r == kCount || m == kCount) return 0;
@@ -321,20 +318,10 @@ int distinctive(std::string_view text, std::string_view relative, std::string_vi
     begin = end + 1;
   }
   for (const auto& [relativeIndex, mainIndex, spellings] : t.marks) {
-    if (!withSpellings || relativeIndex != r || mainIndex != m) continue;
+    if (relativeIndex != r || mainIndex != m) continue;
     for (const std::string& mark : spellings) evidence += all.find(mark) != std::string_view::npos;
   }
   return evidence;
-}
-
-}  // namespace
-
-int distinctiveEvidence(std::string_view text, std::string_view relative, std::string_view main) {
-  return distinctive(text, relative, main, true);
-}
-
-int distinctiveWords(std::string_view text, std::string_view relative, std::string_view main) {
-  return distinctive(text, relative, main, false);
 }
 
 int foreignWords(std::string_view text, std::string_view language) {

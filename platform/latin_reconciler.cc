@@ -184,11 +184,11 @@ LanguageMask candidatesOf(std::string_view text, const WordCensus& words,
 // than the known words, which would otherwise say little. Among the candidates:
 // - a main language (English, Spanish, French, German) before the others: users mostly translate
 //   from these, and a word shared with a relative is mostly the main language's;
-// - among several main languages, the one the profiles' function words single out, else CLD2's
-//   answer if it is one of them, else English (source strings are English, and a word shared
-//   with it is mostly a loan), else none;
-// - with no main language, CLD2's answer if it is a candidate, else the only candidate, else the
-//   profiles' sole leader by words, else none.
+// - among several main languages, the one the profiles' function words single out, else the
+//   first of CLD2's answer and proposals that is a candidate, else English (source strings are
+//   English, and a word shared with it is mostly a loan), else none;
+// - with no main language, the first of CLD2's answer and proposals that is a candidate, else the
+//   only candidate, else the profiles' sole leader by words, else none.
 // Last, a relative whose main language is also a candidate gives way to it.
 std::optional<std::string_view> byWords(const WordCensus& words, LanguageMask candidates,
                                         std::span<const ProfileScore> scores,
