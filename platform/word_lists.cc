@@ -40,6 +40,9 @@ constexpr LanguageMask kEliding = 1 << 2 | 1 << 6 | 1 << 7;  // fr, ca, it
 // languages ("bestand" is not "best" and "and").
 constexpr size_t kPart = 4;
 constexpr size_t kEnglishJoinedMax = 12;
+// Longer words are not split, which keeps the cost of a look-up bounded (the longest German
+// compounds of interface text are about 30 letters).
+constexpr size_t kJoinedMax = 40;
 
 // Whether `word` is two words of the language joined; German and Dutch also join three
 // ("Benutzerdatensätze") and put a linking "s" between two ("Anmeldungsdaten").
@@ -47,6 +50,7 @@ bool isJoined(size_t language, std::string_view word, int parts = 2) {
   // English joins two short words at most ("fullscreen", "screensaver"); a longer run of English
   // parts is a compound of another language ("Systeminstallation", "Versionsinformation").
   if (language == 0 && word.size() > kEnglishJoinedMax) return false;
+  if (word.size() > kJoinedMax) return false;
   for (size_t cut = kPart; cut + kPart <= word.size(); ++cut) {
     if ((static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80) continue;  // inside a character
     if (!listed(language, word.substr(0, cut))) continue;
