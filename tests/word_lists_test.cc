@@ -53,8 +53,13 @@ TEST(WordListsTest, WordsOfOneLanguageAreNotWordsOfItsRelatives) {
   EXPECT_FALSE(has("ficheiros", "es"));
   EXPECT_FALSE(has("bestand", "en"));
   EXPECT_FALSE(has("flere", "en"));
-  // Names are not words: the dictionaries' capitalised stems are left out (except German's).
+  // Names are not words: the dictionaries' capitalised stems are left out (except German's), and
+  // English keeps only the names of languages, scripts, countries, months and days.
   EXPECT_FALSE(has("madrid", "es"));
+  EXPECT_FALSE(has("europa", "en"));
+  EXPECT_FALSE(has("antonia", "en"));
+  EXPECT_TRUE(has("norwegian", "en"));
+  EXPECT_TRUE(has("islands", "en"));
   EXPECT_TRUE(languagesOfWord("xqzvwk").empty());
 }
 
