@@ -172,7 +172,20 @@ const std::vector<std::pair<std::string, std::string>> kShortTexts = {
     {"ja", "素早い茶色の狐が怠け者の犬を飛び越え、農夫がそれを静かに見ている。"},
 };
 
+// Interface strings of a few words, which the recogniser also looks up word by word.
+const std::vector<std::pair<std::string, std::string>> kWordTexts = {
+    {"en", "Page title"},
+    {"es", "Archivos recientes abiertos"},
+    {"fr", "Paramètres de l'imprimante"},
+    {"de", "Druckereinstellungen speichern"},
+};
+
 void registerBenchmarks() {
+  for (const auto& [label, text] : kWordTexts) {
+    benchmark::RegisterBenchmark(
+        ("ShortWords/" + label).c_str(),
+        [text = text](benchmark::State& state) { runRecogniser(state, text); });
+  }
   for (const auto& [label, text] : kShortTexts) {
     benchmark::RegisterBenchmark(
         ("Short100Bytes/" + label).c_str(),

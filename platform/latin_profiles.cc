@@ -77,7 +77,7 @@ constexpr std::array kProfiles = {
         "fr", "",
         "de la le et les des en un du une que est pour qui dans à il pas par sur au ne se plus "
         "mais",
-        "le la les de des du et est un une pour dans en que qui pas sur par au aux ou être ne a "
+        "le la les de des du et est un une pour dans en que qui pas non sur par au aux ou être ne a "
         "se ce cette ces il ils elle elles on sont avec plus son sa ses leur leurs peut mais "
         "si tout tous toute comme été fait aussi très sans entre lors dont où même autre "
         "autres quand donc car lorsque chaque peuvent doit qu' l' d' n' s' c' j' nous vous y "
@@ -90,7 +90,7 @@ constexpr std::array kProfiles = {
     Profile{"de", "",
             "der die und in den von zu das mit sich auf für ist im dem nicht ein eine als auch es",
             "der die das und ist nicht mit von den dem des ein eine einer eines einem einen zu "
-            "wird werden auf für sich wenn oder im in an als auch es bei nach aus wie kann können "
+            "wird werden auf für sich wenn oder im in an als auch es bei nach aus wie kann können nie "
             "nur noch so sind sein hat haben war dass daß über unter vor durch um bis zum zur "
             "diese dieser dieses alle kein keine wurde soll muss ob ich sie er wir ihr ihre seine",
             "äöüß", "sch ung_ ungen_ keit_ heit_ lich_ chen_ cht tz ei pf _ge w"},
@@ -295,10 +295,7 @@ std::span<const ProfileScore> scoreLatinProfiles(std::string_view text) {
   return scores;
 }
 
-namespace {
-
-int distinctive(std::string_view text, std::string_view relative, std::string_view main,
-                bool withSpellings) {
+int distinctiveEvidence(std::string_view text, std::string_view relative, std::string_view main) {
   const size_t r = indexOf(relative);
   const size_t m = indexOf(main);
   if (r == kCount || m == kCount) return 0;
@@ -321,20 +318,10 @@ int distinctive(std::string_view text, std::string_view relative, std::string_vi
     begin = end + 1;
   }
   for (const auto& [relativeIndex, mainIndex, spellings] : t.marks) {
-    if (!withSpellings || relativeIndex != r || mainIndex != m) continue;
+    if (relativeIndex != r || mainIndex != m) continue;
     for (const std::string& mark : spellings) evidence += all.find(mark) != std::string_view::npos;
   }
   return evidence;
-}
-
-}  // namespace
-
-int distinctiveEvidence(std::string_view text, std::string_view relative, std::string_view main) {
-  return distinctive(text, relative, main, true);
-}
-
-int distinctiveWords(std::string_view text, std::string_view relative, std::string_view main) {
-  return distinctive(text, relative, main, false);
 }
 
 int foreignWords(std::string_view text, std::string_view language) {

@@ -36,10 +36,6 @@ int distinctiveEvidence(std::string_view text, std::string_view relative, std::s
 // another language. Main thread only.
 int foreignWords(std::string_view text, std::string_view language);
 
-// The part of distinctiveEvidence that letters and words give, without spellings, which also
-// occur in names ("Sony", "Nikon").
-int distinctiveWords(std::string_view text, std::string_view relative, std::string_view main);
-
 // Whether `language` (a CLD2 answer in BCP 47) has a profile, or is an alternative code of one
 // ("ms" for the Indonesian and Malay profile "id"); gives the profile's code, empty if none.
 std::string_view latinProfileOf(std::string_view language);

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <span>
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
 
 #include "platform/latin_profiles.h"
 #include "platform/word_lists.h"
@@ -51,9 +55,6 @@ const ProfileScore* scoreOf(std::span<const ProfileScore> scores, std::string_vi
   return nullptr;
 }
 
-// Words of the Spanish list that are not English words.
-int spanishOnly(const WordCensus& words) { return words.words - words.english - words.neither; }
-
 // The prior for the main languages. They are what users mostly ask the agent to translate, and
 // far more common among them than their relatives; a Spanish text called Galician gets no
 // translation at all. So a text that the other rules give to a close relative goes to its main
@@ -65,9 +66,8 @@ int spanishOnly(const WordCensus& words) { return words.words - words.english - 
 // alphabet. A relative without a profile ("oc", "lb", ...) gives way only to a main language that
 // is among the profiles' leaders with word evidence and no letter outside its alphabet. When two
 // main languages qualify (Catalan: Spanish and French), the better scored wins, and on a tie the
-// first family listed (Spanish, the pair most often installed). Against Spanish, words of neither
-// the Spanish nor the English list also set the relative apart when they outnumber the words only
-// Spanish has ("Arquivos recentes"; the Spanish list lacks some words, as "formato").
+// first family listed (Spanish, the pair most often installed). A main language none of whose
+// words is in its list is never preferred.
 std::string_view preferMain(std::string_view text, std::span<const ProfileScore> scores,
                             std::string_view language, double best, const WordCensus* words) {
   const ProfileScore* relative = scoreOf(scores, latinProfileOf(language));
@@ -76,7 +76,7 @@ std::string_view preferMain(std::string_view text, std::span<const ProfileScore>
     if (std::ranges::find(family.relatives, language) == family.relatives.end()) continue;
     const ProfileScore* main = scoreOf(scores, family.main);
     if (main->foreignLetters > 0 || main->score <= 0) continue;
-    if (family.main == "es" && words != nullptr && words->neither > spanishOnly(*words)) continue;
+    if (words != nullptr && words->known > 0 && words->count(family.main) == 0) continue;
     if (relative != nullptr) {
       if (distinctiveEvidence(text, relative->language, main->language) > 0) continue;
     } else if (main->score <= best - kProfileMargin || main->words < kProfileEvidence) {
@@ -141,42 +141,140 @@ std::optional<std::string> weighProfiles(std::string_view text, const Cld2Verdic
   return withPrior(std::string(choice->language));
 }
 
-// The relatives of Spanish whose words and letters the profiles know.
-constexpr std::array<std::string_view, 4> kSpanishRelatives = {"pt", "gl", "ca", "it"};
+// The family's main language of a relative, or empty.
+std::string_view mainOf(std::string_view language) {
+  for (const Family& family : kFamilies) {
+    if (std::ranges::find(family.relatives, language) != family.relatives.end()) return family.main;
+  }
+  return {};
+}
 
-// Whether every word of a short text is a word of the main language, with nothing pointing
-// elsewhere, and the language among the profiles' leaders by words: English when all its words are English words, its letters ASCII and none of its
-// words a function word of another language ("la", "die", "sin"); Spanish when all its words
-// are Spanish or English words, as many of them Spanish-only as English-only, and it has neither
-// a letter outside the Spanish alphabet nor a function word, letter or spelling of another
-// language ("the", "unha", "ç", "lh").
-std::optional<std::string_view> byWords(std::string_view text, const WordCensus& words,
-                                        std::span<const ProfileScore> scores) {
-  if (words.words == 0) return std::nullopt;
-  // Among the leaders by words: spellings alone ("ll" in "shell") do not count against a language.
-  double best = 0;
-  for (const ProfileScore& s : scores) best = std::max(best, s.words);
-  auto leads = [&](std::string_view language) {
-    return scoreOf(scores, language)->words > best - kProfileMargin;
+// Known words a text needs before a main language missing one of them may still be chosen.
+constexpr int kNearMissMinWords = 3;
+
+// The listed languages whose list holds every word of the text that some list holds, with no
+// letter outside their alphabet and none of the text's words a function word of another profiled
+// language only ("la", "die" and "sin" are English words too).
+LanguageMask candidatesOf(std::string_view text, const WordCensus& words,
+                          std::span<const ProfileScore> scores) {
+  LanguageMask candidates = 0;
+  for (std::string_view language : kListedLanguages) {
+    if (words.count(language) < words.known) continue;
+    const ProfileScore* profile = scoreOf(scores, language);
+    if (profile != nullptr && profile->foreignLetters > 0) continue;
+    if (foreignWords(text, language) > 0) continue;
+    candidates |= maskOf(language);
+  }
+  if (candidates != 0 || words.known < kNearMissMinWords) return candidates;
+  // No list holds every word: a main language whose list misses one word of several still counts
+  // when it is the only one (lists lack technical words and loanwords: "Reinicia el daemon
+  // ahora").
+  for (std::string_view language : kMainLatin) {
+    if (words.count(language) != words.known - 1) continue;
+    const ProfileScore* profile = scoreOf(scores, language);
+    if (profile->foreignLetters > 0 || foreignWords(text, language) > 0) continue;
+    if (candidates != 0) return 0;
+    candidates = maskOf(language);
+  }
+  return candidates;
+}
+
+// The language that the words of a short text settle, if they do, from its candidates (see
+// candidatesOf). Words of no list (names, typing errors) are set aside, but they must be fewer
+// than the known words, which would otherwise say little. Among the candidates:
+// - a main language (English, Spanish, French, German) before the others: users mostly translate
+//   from these, and a word shared with a relative is mostly the main language's;
+// - among several main languages, the one the profiles' function words single out, else the
+//   first of CLD2's answer and proposals that is a candidate, else English (source strings are
+//   English, and a word shared with it is mostly a loan), else none;
+// - with no main language, the first of CLD2's answer and proposals that is a candidate, else the
+//   only candidate, else the profiles' sole leader by words, else none.
+// Last, a relative whose main language is also a candidate gives way to it.
+std::optional<std::string_view> byWords(const WordCensus& words, LanguageMask candidates,
+                                        std::span<const ProfileScore> scores,
+                                        const Cld2Verdict& cld2) {
+  if (candidates == 0 || words.known <= words.words - words.known) return std::nullopt;
+  auto isCandidate = [&](std::string_view language) {
+    return (candidates & maskOf(language)) != 0;
   };
-  if (words.english == words.words && scoreOf(scores, "en")->foreignLetters == 0 &&
-      leads("en") && foreignWords(text, "en") == 0) {
-    return "en";
+  // The sole leader by the profiles' word points among `languages`, if any has points.
+  auto leaderAmong = [&](auto&& languages) -> std::string_view {
+    std::string_view leader;
+    double best = 0;
+    int leaders = 0;
+    for (std::string_view language : languages) {
+      if (!isCandidate(language)) continue;
+      const double points = scoreOf(scores, language)->words;
+      if (points > best + kProfileMargin) {
+        best = points;
+        leaders = 1;
+        leader = language;
+      } else if (points > best - kProfileMargin) {
+        ++leaders;
+      }
+    }
+    return leaders == 1 && best > 0 ? leader : std::string_view();
+  };
+  std::string_view choice;
+  int mains = 0;
+  for (std::string_view language : kMainLatin) {
+    if (!isCandidate(language)) continue;
+    if (mains++ == 0) choice = language;
   }
-  const int englishOnly = words.words - words.spanish - words.neither;
-  if (words.neither > 0 || spanishOnly(words) == 0 || spanishOnly(words) < englishOnly ||
-      scoreOf(scores, "es")->foreignLetters > 0 || !leads("es") || foreignWords(text, "es") > 0) {
-    return std::nullopt;
+  // CLD2's answer if it is a candidate, else its first other proposal that is one.
+  std::string_view proposed;
+  if (cld2.answer && isCandidate(*cld2.answer)) {
+    proposed = kListedLanguages[std::countr_zero(maskOf(*cld2.answer))];
   }
-  for (std::string_view relative : kSpanishRelatives) {
-    if (distinctiveEvidence(text, relative, "es") > 0) return std::nullopt;
+  for (const std::optional<std::string>& p : cld2.proposals) {
+    if (proposed.empty() && p && isCandidate(*p)) {
+      proposed = kListedLanguages[std::countr_zero(maskOf(*p))];
+    }
   }
-  return "es";
+  if (mains > 1) {
+    choice = leaderAmong(kMainLatin);
+    if (choice.empty()) choice = proposed;
+    if (choice.empty() && isCandidate("en")) choice = "en";
+    if (choice.empty()) return std::nullopt;
+  } else if (mains == 0 && !proposed.empty()) {
+    choice = proposed;
+  } else if (mains == 0 && std::popcount(candidates) > 1) {
+    choice = leaderAmong(kListedLanguages);
+    if (choice.empty()) return std::nullopt;
+  } else if (mains == 0) {
+    choice = kListedLanguages[std::countr_zero(candidates)];
+  }
+  if (const std::string_view main = mainOf(choice); !main.empty() && isCandidate(main)) {
+    return main;
+  }
+  return choice;
 }
 
 // Texts of at most this many words are judged on their words first: CLD2 has too few letters to
 // weigh, and looking every word up stays cheap.
 constexpr size_t kWordEvidenceMaxWords = 8;
+
+bool hasCombiningMarks(std::string_view text) {
+  // U+0300..U+036F, the combining diacritical marks, are CC 80 to CD AF in UTF-8.
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b == 0xCC || (b == 0xCD && static_cast<unsigned char>(text[i + 1]) <= 0xAF)) return true;
+  }
+  return false;
+}
+
+std::string composeAccents(std::string_view text) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return std::string(text);
+  const icu::UnicodeString composed = nfc->normalize(
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size()))),
+      status);
+  std::string out;
+  if (U_FAILURE(status)) return std::string(text);
+  composed.toUTF8String(out);
+  return out;
+}
 
 size_t countWords(std::string_view text) {
   size_t words = 0;
@@ -192,29 +290,36 @@ size_t countWords(std::string_view text) {
 }  // namespace
 
 std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdict& cld2) {
+  // Accents written as combining marks ("o" and U+0301) are composed first: the lists, the
+  // profiles and the alphabets hold composed letters.
+  std::string composed;
+  if (hasCombiningMarks(text)) {
+    composed = composeAccents(text);
+    text = composed;
+  }
   const std::span<const ProfileScore> scores = scoreLatinProfiles(text);
   std::optional<WordCensus> words;
+  LanguageMask candidates = 0;
   if (countWords(text) <= kWordEvidenceMaxWords) {
     words = takeWordCensus(text);
-    if (std::optional<std::string_view> language = byWords(text, *words, scores)) {
+    // A short text of identifiers, options and placeholders alone ("AudioRaiseVolume") is not
+    // written in any language.
+    if (words->words == 0 && words->code > 0) return std::nullopt;
+    candidates = candidatesOf(text, *words, scores);
+    if (std::optional<std::string_view> language = byWords(*words, candidates, scores, cld2)) {
       return std::string(*language);
     }
   }
   std::optional<std::string> language =
       weighProfiles(text, cld2, scores, words ? &*words : nullptr);
-  // A short text called English must hold an English word: CLD2 calls many single words of other
-  // languages English ("Flere", "Bestand"), which the agent would then echo untranslated.
-  if (language == "en" && words && words->words > 0 && words->english == 0) return std::nullopt;
-  // A short text called Spanish that holds a word of neither list and the words or letters of
-  // exactly one relative ("Bon dia a tothom") is that relative's.
-  if (language == "es" && words && words->neither > 0) {
-    std::string_view relative;
-    for (std::string_view r : kSpanishRelatives) {
-      if (distinctiveWords(text, r, "es") == 0) continue;
-      if (!relative.empty()) return language;
-      relative = r;
-    }
-    if (!relative.empty()) return std::string(relative);
+  // A short text called a listed language must hold a word of its list: CLD2 calls many single
+  // words of other languages English ("Flere", "Indstillinger"), which the agent would then echo
+  // untranslated, or translate from the wrong language. Nor may it be a listed language whose
+  // list lacks words that another list holds all of.
+  if (language && words && words->words > 0 && maskOf(*language) != 0 &&
+      (words->count(*language) == 0 ||
+       (candidates != 0 && !(candidates & maskOf(*language))))) {
+    return std::nullopt;
   }
   return language;
 }

@@ -1,41 +1,43 @@
-// Word lists of English and Spanish, and the word evidence they give on a short text.
+// Word lists of the main Latin-script languages and their close relatives, and the word evidence
+// they give on a short text.
 //
 // CLD2 weighs letter sequences, so one or two words give it little to go on ("Page title" is
-// Vietnamese to it, "Archivos recientes" English). Whether each word is a word of the language is
-// firmer evidence. The lists are Debian's wamerican (lower-case words: no names) and wspanish
-// (lemmas, so that regular plurals and verb forms are derived here), compiled in.
+// Vietnamese to it, "Archivos recientes" English). Whether each word is a word of a language is
+// firmer evidence. The lists hold every inflected form of Debian's spelling dictionaries (and
+// wamerican and wspanish), compiled in as word filters (word_filter.h).
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace talvori {
 
-// A sorted list of words, each followed by a line feed, searched in place: it needs no set-up,
-// so it costs nothing at start-up.
-class WordList {
- public:
-  explicit constexpr WordList(std::string_view words) : words_(words) {}
-  bool contains(std::string_view word) const;
+// The languages with a word list; bit i of a LanguageMask stands for kListedLanguages[i].
+inline constexpr std::array<std::string_view, 9> kListedLanguages = {"en", "es", "fr", "de", "pt",
+                                                                     "gl", "ca", "it", "nl"};
+using LanguageMask = uint16_t;
 
- private:
-  std::string_view words_;
-};
+// The bit of `language` in a LanguageMask, 0 for a language without a list.
+LanguageMask maskOf(std::string_view language);
 
-// Whether `word` (lower case, UTF-8, an apostrophe as "'") is an English word.
-bool isEnglishWord(std::string_view word);
+// The languages whose list holds `word` (lower case, UTF-8, an apostrophe as "'"). Two joined
+// words count as one in English, German and Dutch ("fullscreen", "Dateiname"); an elided article
+// with its word as those two in French, Catalan and Italian ("l'application", "dell'utente").
+// Any thread: the lists are read-only.
+LanguageMask languagesOf(std::string_view word);
 
-// Whether `word` (lower case, UTF-8) is a Spanish word: one of the list, or a regular plural
-// ("archivos", "canciones", "luces") or verb form ("usando", "instalado", "seleccione",
-// "activará", "cambiarlos", "actualización") of one.
-bool isSpanishWord(std::string_view word);
-
-// The words of a text as the English and Spanish lists see them. Acronyms ("USB", "RGBA" in a
-// text that has small letters) and words joined to digits ("You6") are not looked up.
+// The words of a text as the lists see them. Tokens that are not words of any language are not
+// looked up: acronyms ("USB" in a text with small letters), tokens with digits ("You6"), options
+// ("--help"), placeholders ("%s", "{name}"), paths, file names and identifiers ("file.txt",
+// "max_size", "fileName").
 struct WordCensus {
-  int words = 0;     // words looked up
-  int english = 0;   // of them English words
-  int spanish = 0;   // Spanish words
-  int neither = 0;   // words of neither list: other languages' words, names, typing errors
+  int words = 0;  // words looked up
+  int known = 0;  // of them in some list; the others are names, typing errors, other languages
+  int code = 0;   // tokens set aside as code or names
+  std::array<int, kListedLanguages.size()> inList{};  // known words in each language's list
+
+  int count(std::string_view language) const;
 };
 
 // Looks up the words of `text` (valid UTF-8).

@@ -48,7 +48,7 @@ TEST(LatinReconcilerTest, TextsOfEnglishWordsAreEnglish) {
 TEST(LatinReconcilerTest, ShortTextsWithoutEnglishWordsAreNotEnglish) {
   expectAll({
       {"Flere", "en", std::nullopt},
-      {"Bestand", "en", std::nullopt},
+      {"Indstillinger", "en", std::nullopt},
       {"Archivos recientes", "en", "es"},
       {"discordancia en orden de bytes", "en", "es"},
       {"Imprimir documento", "en", "es"},
@@ -74,6 +74,22 @@ TEST(LatinReconcilerTest, RelativesKeepTheirIdentityOnTheirOwnWords) {
       {"Texto plano", "pt", "es"},
       {"Tabla de símbolos", "gl", "es"},
       {"Módulo cargado", "it", "es"},
+  });
+}
+
+// Names, code and letters used as names are not evidence; a main language whose list misses one
+// word of several (a loanword, a technical term) still counts when no list holds them all.
+TEST(LatinReconcilerTest, NamesCodeAndLoanwordsAreSetAside) {
+  expectAll({
+      {"Reinicia el daemon ahora", "en", "es"},
+      {"el kernel se detiene", "de", "es"},
+      {"de programación C", "gl", "es"},
+      {"ni systemd ni crontab disponibles", "rw", "es"},
+      {"AudioNext", "en", "en"},  // key names join capitalised words
+      {"fileName", "en", std::nullopt},
+      {"--help %s", "en", std::nullopt},
+      // Accents written as combining marks ("o" and U+0301) are read as composed letters.
+      {"Tele\u0301fono mo\u0301vil", "en", "es"},
   });
 }
 

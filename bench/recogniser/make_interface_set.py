@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Builds the recogniser's evaluation sets of real interface text from Debian message catalogues.
 
-Usage: make_interface_set.py [--cache DIR] [--set main|held-out] [--kind phrases|words] [OUT]
+Usage: make_interface_set.py [--cache DIR] [--set main|held-out|fresh|fresh-held-out]
+                             [--kind phrases|words] [OUT]
 
 Hosts mostly send what a person selected in a program: a word, a name, a short interface string.
 Message catalogues hold exactly such strings, English (msgid) beside their translations (msgstr).
 The packages below are fetched with `apt-get download` into DIR (default /tmp/talvori-catalogues)
 and unpacked there with `dpkg -x`; nothing is installed. The main and held-out sets read disjoint
 package lists, so that rules tuned on one are measured on the other; a string also in the main
-set is left out of the held-out set, which therefore needs the main set first.
+set is left out of the held-out set, which therefore needs the main set first. The fresh and
+fresh held-out sets read two more disjoint lists of other programs, with more strings per
+language (1,000 short and 1,000 long for es, fr, de and en), and leave out every string of the
+sets before them (main, held-out, then fresh), which they therefore need first.
 
 phrases (interface_set.tsv, interface_held_out_set.tsv): translations into es, fr, de and the close
 relatives ca, gl, pt, it, nl, and English msgids, as short (5 to 19 code points) and long
@@ -45,6 +49,21 @@ HELD_OUT_PACKAGES = [
     "findutils", "sed", "bash", "systemd", "util-linux-locales", "parted",
 ]
 # label -> catalogue locales
+FRESH_PACKAGES = [
+    "gimp-data", "evolution-common", "gnome-shell-common", "rhythmbox-data", "geany-common",
+    "gnumeric-common", "gnome-disk-utility", "eog", "simple-scan", "xfce4-panel",
+    "gnome-terminal-data", "gnome-calculator",
+]
+FRESH_HELD_OUT_PACKAGES = [
+    "inkscape", "pidgin-data", "filezilla-common", "shotwell-common", "totem-common",
+    "cheese-common", "gnome-system-monitor", "gnome-maps", "network-manager-gnome",
+    "xfce4-terminal", "ristretto", "lightdm-gtk-greeter",
+]
+PACKAGES = {"main": MAIN_PACKAGES, "held-out": HELD_OUT_PACKAGES, "fresh": FRESH_PACKAGES,
+            "fresh-held-out": FRESH_HELD_OUT_PACKAGES}
+SET_ORDER = ["main", "held-out", "fresh", "fresh-held-out"]
+SET_SUFFIX = {"main": "_set.tsv", "held-out": "_held_out_set.tsv", "fresh": "_fresh_set.tsv",
+              "fresh-held-out": "_fresh_held_out_set.tsv"}
 PHRASE_LOCALES = {
     "es": ["es"], "fr": ["fr"], "de": ["de"],
     "ca": ["ca"], "gl": ["gl"], "pt": ["pt", "pt_BR"], "it": ["it"], "nl": ["nl"],
@@ -54,6 +73,7 @@ WORD_LOCALES = dict(PHRASE_LOCALES, **{
     "cs": ["cs"], "fi": ["fi"], "hu": ["hu"], "tr": ["tr"], "vi": ["vi"],
 })
 PHRASES_PER_BUCKET = {"es": 600, "fr": 600, "de": 600, "en": 600}
+FRESH_PHRASES_PER_BUCKET = 1000
 RELATIVE_PHRASES_PER_BUCKET = 300
 ENGLISH_WORDS = 800
 WORDS_PER_LANGUAGE = 200
@@ -122,7 +142,7 @@ def draw(texts, n, rng, exclude):
 
 
 def build(which, kind, cache, exclude):
-    packages = MAIN_PACKAGES if which == "main" else HELD_OUT_PACKAGES
+    packages = PACKAGES[which]
     root = fetch(packages, cache)
     rng = random.Random(f"{SEED}-{which}-{kind}")
     locales = PHRASE_LOCALES if kind == "phrases" else WORD_LOCALES
@@ -142,6 +162,8 @@ def build(which, kind, cache, exclude):
         for label in ["en"] + list(locales):
             texts = english if label == "en" else translations[label]
             n = PHRASES_PER_BUCKET.get(label, RELATIVE_PHRASES_PER_BUCKET)
+            if which.startswith("fresh") and label in PHRASES_PER_BUCKET:
+                n = FRESH_PHRASES_PER_BUCKET
             short = [t for t in texts if 5 <= len(t) < 20 and " " in t]
             long = [t for t in texts if 20 <= len(t) <= LONG_MAX_CHARS]
             rows += [(label, t) for t in draw(long, n, rng, exclude) + draw(short, n, rng, exclude)]
@@ -160,17 +182,15 @@ def main():
     while len(args) >= 2 and args[0] in options:
         options[args[0]], args = args[1], args[2:]
     which, kind = options["--set"], options["--kind"]
-    if which not in ("main", "held-out") or kind not in ("phrases", "words"):
+    if which not in PACKAGES or kind not in ("phrases", "words"):
         sys.exit(__doc__)
     name = {"phrases": "interface", "words": "words"}[kind]
-    name += "_set.tsv" if which == "main" else "_held_out_set.tsv"
-    out = args[0] if args else os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
+    here = os.path.dirname(os.path.abspath(__file__))
+    out = args[0] if args else os.path.join(here, name + SET_SUFFIX[which])
     exclude = set()
-    if which == "held-out":  # strings common to both package lists count for the main set only
-        main_name = os.path.join(os.path.dirname(os.path.abspath(__file__)), name.replace(
-            "_held_out_set", "_set"))
-        with open(main_name, encoding="utf-8") as f:
-            exclude = {line.rstrip("\n").split("\t", 1)[1] for line in f}
+    for earlier in SET_ORDER[:SET_ORDER.index(which)]:  # strings of earlier sets count for them
+        with open(os.path.join(here, name + SET_SUFFIX[earlier]), encoding="utf-8") as f:
+            exclude |= {line.rstrip("\n").split("\t", 1)[1] for line in f}
     rows = build(which, kind, options["--cache"], exclude)
     with open(out, "w", encoding="utf-8") as f:
         for label, text in rows:
