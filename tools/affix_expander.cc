@@ -3,6 +3,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +15,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "protocol/utf8.h"
+
 namespace talvori {
 namespace {
 
@@ -21,40 +24,19 @@ using Flags = std::vector<std::string>;
 
 enum class FlagKind { kByte, kLong, kNumber, kUtf8 };
 
+// The code points of `s`; an ill-formed sequence stands for U+FFFD.
 std::u32string decode(std::string_view s) {
   std::u32string out;
   for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    int len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-    for (int k = 1; k < len && i + k < s.size(); ++k) {
-      c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    }
-    out.push_back(c);
-    i += len;
+    const std::int32_t c = decodeUtf8(s, i);
+    out.push_back(c == kIllFormed ? U'\uFFFD' : static_cast<char32_t>(c));
   }
   return out;
 }
 
 std::string encode(std::u32string_view s) {
   std::string out;
-  for (char32_t c : s) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  for (char32_t c : s) appendUtf8(c, out);
   return out;
 }
 
