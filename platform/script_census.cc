@@ -1,14 +1,10 @@
 #include "platform/script_census.h"
 
-#include <unicode/translit.h>
 #include <unicode/uchar.h>
-#include <unicode/unistr.h>
 
 #include <cstdint>
-#include <memory>
-#include <unordered_map>
-#include <vector>
 
+#include "platform/han_variants.h"
 #include "protocol/utf8.h"
 
 namespace talvori {
@@ -42,79 +38,19 @@ bool isEastAsian(int script) {
          script == USCRIPT_HANGUL || script == USCRIPT_BOPOMOFO;
 }
 
-// Tells Simplified-only from Traditional-only Han characters with ICU's Hant-Hans and Hans-Hant
-// transliterators: a character that only Hans-Hant changes exists only in Simplified ("电"), one
-// that only Hant-Hans changes exists only in Traditional ("電"); the rest are shared. Answers are
-// cached per character. Not thread-safe (ICU transliteration mutates state): main thread only.
-class HanVariants {
- public:
-  enum Variant : uint8_t { kUnknown = 0, kShared, kSimplified, kTraditional };
-
-  Variant classify(UChar32 c) {
-    if (c < 0x10000) {
-      if (bmp_.empty()) bmp_.resize(0x10000, kUnknown);
-      if (bmp_[c] == kUnknown) bmp_[c] = compute(c);
-      return static_cast<Variant>(bmp_[c]);
-    }
-    auto [it, inserted] = supplementary_.try_emplace(c, kUnknown);
-    if (inserted) it->second = compute(c);
-    return it->second;
-  }
-
- private:
-  Variant compute(UChar32 c) {
-    if (scriptOf(c) != USCRIPT_HAN) return kShared;
-    if (!created_) create();
-    if (toSimplified_ == nullptr || toTraditional_ == nullptr) return kShared;
-    const bool simplifies = changes(*toSimplified_, c);
-    const bool traditionalises = changes(*toTraditional_, c);
-    if (simplifies == traditionalises) return kShared;
-    return simplifies ? kTraditional : kSimplified;
-  }
-
-  void create() {
-    created_ = true;
-    UErrorCode status = U_ZERO_ERROR;
-    toSimplified_.reset(icu::Transliterator::createInstance("Hant-Hans", UTRANS_FORWARD, status));
-    if (U_FAILURE(status)) toSimplified_.reset();
-    status = U_ZERO_ERROR;
-    toTraditional_.reset(icu::Transliterator::createInstance("Hans-Hant", UTRANS_FORWARD, status));
-    if (U_FAILURE(status)) toTraditional_.reset();
-  }
-
-  static bool changes(icu::Transliterator& transliterator, UChar32 c) {
-    const icu::UnicodeString original(c);
-    icu::UnicodeString text(original);
-    transliterator.transliterate(text);
-    return text != original;
-  }
-
-  bool created_ = false;
-  std::unique_ptr<icu::Transliterator> toSimplified_;
-  std::unique_ptr<icu::Transliterator> toTraditional_;
-  std::vector<uint8_t> bmp_;
-  std::unordered_map<UChar32, Variant> supplementary_;
-};
-
-HanVariants& hanVariants() {
-  static HanVariants* const variants = new HanVariants;  // never destroyed: outlives all users
-  return *variants;
-}
-
 // "zh-Hant" when the text holds more Traditional-only than Simplified-only characters. Bopomofo,
 // used in Taiwan, counts for Traditional.
 std::string chineseVariant(std::string_view text, int bopomofo) {
-  HanVariants& variants = hanVariants();
   int simplified = 0;
   int traditional = bopomofo;
   for (size_t i = 0; i < text.size();) {
     const UChar32 c = decodeUtf8(text, i);
     if (c < 0x2E80) continue;  // below the CJK blocks
-    switch (variants.classify(c)) {
-      case HanVariants::kSimplified:
+    switch (hanVariant(static_cast<char32_t>(c))) {
+      case HanVariant::simplified:
         ++simplified;
         break;
-      case HanVariants::kTraditional:
+      case HanVariant::traditional:
         ++traditional;
         break;
       default:
@@ -124,7 +60,29 @@ std::string chineseVariant(std::string_view text, int bopomofo) {
   return traditional > simplified ? "zh-Hant" : "zh-Hans";
 }
 
+// ĉ ĝ ĥ ĵ ŝ ŭ and their capitals: Ĉĉ U+0108/9, Ĝĝ U+011C/D, Ĥĥ U+0124/5, Ĵĵ U+0134/5,
+// Ŝŝ U+015C/D, Ŭŭ U+016C/D.
+bool isEsperantoLetter(UChar32 c) {
+  switch (c | 1) {
+    case 0x109:
+    case 0x11D:
+    case 0x125:
+    case 0x135:
+    case 0x15D:
+    case 0x16D:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
+
+std::optional<std::string> languageOfOwnLetters(const ScriptCensus& census) {
+  const int esperanto = census.esperantoLetters;
+  if (esperanto > 0 && esperanto * 50 >= census.letters[USCRIPT_LATIN]) return "eo";
+  return std::nullopt;
+}
 
 bool isInterchangeable(char32_t c) {
   if (c < 0x20) return c == '\t' || c == '\n' || c == '\f' || c == '\r';
@@ -151,6 +109,7 @@ ScriptCensus takeScriptCensus(std::string_view text) {
     } else if (u_isalpha(c)) {
       const UScriptCode script = scriptOf(c);
       if (script >= 0 && script < USCRIPT_CODE_LIMIT) ++census.letters[script];
+      census.esperantoLetters += isEsperantoLetter(c);
     }
   }
   int strongestLetters = 0;

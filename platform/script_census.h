@@ -17,6 +17,8 @@ struct ScriptCensus {
   std::array<int, USCRIPT_CODE_LIMIT> letters{};
   bool hasLetters = false;
   bool needsCleaning = false;  // holds invalid UTF-8 or characters CLD2 stops at
+  // Letters that only Esperanto writes: ĉ ĝ ĥ ĵ ŝ ŭ, in either case.
+  int esperantoLetters = 0;
   // The script with most letters outside the East Asian ones, or USCRIPT_INVALID_CODE.
   UScriptCode strongest = USCRIPT_INVALID_CODE;
 };
@@ -28,11 +30,16 @@ ScriptCensus takeScriptCensus(std::string_view text);
 // tab, line feed, form feed and carriage return) and at noncharacters.
 bool isInterchangeable(char32_t c);
 
+// "eo" when letters that only Esperanto writes make up a fair share of the Latin letters (one in
+// fifty or more; a name or a quoted word in another language stays below that), else none. The
+// engine's statistics have no Esperanto, so without this its texts would never be called so.
+std::optional<std::string> languageOfOwnLetters(const ScriptCensus& census);
+
 // The language that scripts alone give `text`, when its East Asian letters (an ideograph, kana or
 // a Hangul syllable weighing as much as three alphabetic letters) outweigh its strongest other
 // script: "ko" when Hangul outnumbers kana, "ja" for any kana, otherwise Chinese, "zh-Hant" when
 // Traditional-only characters (and Bopomofo) outnumber Simplified-only ones, else "zh-Hans".
-// None when another script wins. Main thread only: the Simplified/Traditional table is shared.
+// None when another script wins.
 std::optional<std::string> eastAsianLanguage(std::string_view text, const ScriptCensus& census);
 
 }  // namespace talvori
