@@ -20,6 +20,7 @@ std::optional<std::string> recognise(std::string_view text) {
   const ScriptCensus census = takeScriptCensus(text);
   if (!census.hasLetters) return std::nullopt;
   if (std::optional<std::string> language = eastAsianLanguage(text, census)) return language;
+  if (std::optional<std::string> language = languageOfOwnLetters(census)) return language;
   std::string sample;
   if (text.size() > kCld2Budget) {
     sample = sampleForCld2(text);

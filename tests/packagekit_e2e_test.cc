@@ -31,11 +31,11 @@ using namespace std::chrono_literals;
 using testing::requestLine;
 using testing::startHeadlessAgent;
 
-// Basque: the recogniser tells it apart reliably, its package brings nothing else along, and no
-// other test relies on it being absent.
-const std::string kPackage = "apertium-eu-en";
-const std::string kBasque = "Gaur goizean gosaria hartu dut eta gero lanera joan naiz.";
-const std::string kMoreBasque = "Etxe hau oso handia da eta lorategi eder bat du.";
+// Esperanto, which no other test relies on being absent; the recogniser knows it by the letters
+// only it writes.
+const std::string kPackage = "apertium-eo-en";
+const std::string kEsperanto = "Mi ŝatas legi librojn ĉiutage en la biblioteko.";
+const std::string kMoreEsperanto = "La hundo manĝas la pomon en la ĝardeno.";
 const std::string kEnglish = "Plain English words that answer themselves.";
 const std::filesystem::path kAptCache = "/var/cache/apt/archives";
 const std::string kBusScript =
@@ -52,9 +52,10 @@ std::optional<std::string> run(const std::string& command) {
   return out;
 }
 
-// What the engine's own command line gives for `text`, Basque to English, unknown words unmarked.
+// What the engine's own command line gives for `text`, Esperanto to English, unknown words
+// unmarked.
 std::string engineTranslation(const std::string& text) {
-  std::string out = run("printf '%s' '" + text + "' | apertium -u eu-en").value_or("(failed)");
+  std::string out = run("printf '%s' '" + text + "' | apertium -u eo-en").value_or("(failed)");
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
@@ -170,7 +171,7 @@ TEST(FirstUse, InstallsAMissingPairThroughPackageKitAndTranslates) {
   // more is turned away at once.
   auto agent = startHeadlessAgent({.environment = {address}});
   const auto asked = std::chrono::steady_clock::now();
-  std::string requests = requestLine("eu", kBasque, "en");
+  std::string requests = requestLine("eo", kEsperanto, "en");
   for (int i = 0; i <= 32; ++i) requests += requestLine(std::to_string(i), kEnglish, "en");
   agent->write(requests);
   auto lines = agent->readLines(2, 240s);
@@ -183,7 +184,7 @@ TEST(FirstUse, InstallsAMissingPairThroughPackageKitAndTranslates) {
   if (!installed(kPackage) && !archiveReachable(kPackage)) {
     CANNOT_RUN("the Debian archive cannot be reached to download " + kPackage);
   }
-  EXPECT_EQ(lines[1], "{\"id\":\"eu\",\"text\":\"" + engineTranslation(kBasque) + "\"}");
+  EXPECT_EQ(lines[1], "{\"id\":\"eo\",\"text\":\"" + engineTranslation(kEsperanto) + "\"}");
   lines = agent->readLines(34, 60s);
   ASSERT_EQ(lines.size(), 34u);
   for (int i = 0; i < 32; ++i) {
@@ -191,10 +192,10 @@ TEST(FirstUse, InstallsAMissingPairThroughPackageKitAndTranslates) {
   }
 
   // The pair is installed now: the next request for it is simply translated.
-  agent->write(requestLine("eu2", kMoreBasque, "en"));
+  agent->write(requestLine("eo2", kMoreEsperanto, "en"));
   lines = agent->readLines(35, 60s);
   ASSERT_EQ(lines.size(), 35u);
-  EXPECT_EQ(lines[34], "{\"id\":\"eu2\",\"text\":\"" + engineTranslation(kMoreBasque) + "\"}");
+  EXPECT_EQ(lines[34], "{\"id\":\"eo2\",\"text\":\"" + engineTranslation(kMoreEsperanto) + "\"}");
   agent->closeInput();
   EXPECT_EQ(agent->wait(10s), 0);
   EXPECT_EQ(agent->errors(), "");

@@ -52,5 +52,21 @@ TEST(ScriptCensusTest, ScriptsAloneSettleEastAsianText) {
   }
 }
 
+// Letters only Esperanto writes call a text Esperanto when they are a fair share of its letters,
+// not when a name or a quoted word brings one into another language.
+TEST(ScriptCensusTest, LettersOnlyEsperantoWritesMakeEsperanto) {
+  const std::vector<std::pair<std::string_view, std::optional<std::string>>> cases = {
+      {"La hundo manĝas la pomon.", "eo"},
+      {"Mi ŝatas legi librojn ĉiutage en la biblioteko.", "eo"},
+      {"ĈU VI VENOS MORGAŬ?", "eo"},
+      {"Der Verein heißt Ĉiuj Kune und trifft sich jeden Montag in der Stadthalle.", std::nullopt},
+      {"La perro come la manzana.", std::nullopt},
+      {"你好", std::nullopt},
+  };
+  for (const auto& [text, language] : cases) {
+    EXPECT_EQ(languageOfOwnLetters(takeScriptCensus(text)), language) << "text: \"" << text << "\"";
+  }
+}
+
 }  // namespace
 }  // namespace talvori
