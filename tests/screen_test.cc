@@ -2,7 +2,8 @@
 // without a compositor and once with one (xcompmgr), and screenshots of the root window. Where
 // the panel stands, the screen must show nothing of it at start-up and after a reply, and the
 // panel itself during a first use (here an install that a stand-in PackageKit holds).
-// The screenshots are kept in the build tree, in screenshots/.
+// The screenshots are kept in the build tree, in screenshots/. The end of input in the middle of
+// such an install is checked here too.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,6 +203,30 @@ TEST_F(ScreenTest, WithACompositorThePanelShowsOnlyDuringAFirstUse) {
       20s))
       << "the compositor never drew";
   expectPanelOnlyDuringFirstUse("composited");
+}
+
+// The end of input ends the agent at once, as ever, even while an install is under way: the
+// request being translated gets no reply.
+TEST_F(ScreenTest, EndOfInputDuringAFirstUseEndsTheAgentAtOnce) {
+  ASSERT_TRUE(daemon_.isConnected()) << "no private bus at " << bus_->address();
+  fake_.setOutcome(FakePackageKit::Outcome::hold);
+  ASSERT_TRUE(
+      daemon_.registerVirtualObject(QStringLiteral("/"), &fake_, QDBusConnection::SubPath));
+  ASSERT_TRUE(daemon_.registerService(kService));
+  AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
+                     {.environment = {"DISPLAY=" + display_, "QT_QPA_PLATFORM=",
+                                      "DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()}});
+  agent.write(requestLine("1", "Avui fa molt de sol i tothom és a la platja.", "en"));
+  ASSERT_TRUE(testing::runEventsUntil(
+      [this] {
+        const auto calls = fake_.calls();
+        return !calls.empty() && calls.back().starts_with("InstallPackages");
+      },
+      30s));
+  agent.closeInput();
+  EXPECT_EQ(agent.wait(10s), 0);
+  EXPECT_EQ(agent.output(), "");
+  EXPECT_EQ(agent.errors(), "");
 }
 
 }  // namespace
