@@ -19,7 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 
 using testing::FakePackageKit;
-using testing::kService;
 using testing::PrivateBus;
 
 class PackageKitInstallerTest : public ::testing::Test {
@@ -32,24 +31,10 @@ class PackageKitInstallerTest : public ::testing::Test {
   }
   static void TearDownTestSuite() { delete bus_; }
 
-  PackageKitInstallerTest()
-      : daemon_(QDBusConnection::connectToBus(QString::fromStdString(bus_->address()),
-                                              QStringLiteral("fake-packagekit"))) {}
-
-  ~PackageKitInstallerTest() override {
-    daemon_.unregisterService(kService);
-    daemon_.unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
-    daemon_ = QDBusConnection(QString());
-    QDBusConnection::disconnectFromBus(QStringLiteral("fake-packagekit"));
-  }
+  PackageKitInstallerTest() : daemon_(bus_->address()), fake_(daemon_.fake) {}
 
   // Puts the stand-in on the bus under PackageKit's name.
-  void startDaemon() {
-    ASSERT_TRUE(daemon_.isConnected()) << "no private bus at " << bus_->address();
-    ASSERT_TRUE(
-        daemon_.registerVirtualObject(QStringLiteral("/"), &fake_, QDBusConnection::SubPath));
-    ASSERT_TRUE(daemon_.registerService(kService));
-  }
+  void startDaemon() { ASSERT_TRUE(daemon_.start()) << "no private bus at " << bus_->address(); }
 
   std::unique_ptr<PackageInstaller> makeInstaller(std::chrono::milliseconds quietLimit = 60s,
                                                   std::chrono::milliseconds totalLimit = 60s,
@@ -88,8 +73,8 @@ class PackageKitInstallerTest : public ::testing::Test {
   std::vector<std::string> takeProgress() { return std::exchange(progress_, {}); }
 
   static PrivateBus* bus_;
-  QDBusConnection daemon_;
-  FakePackageKit fake_;
+  testing::PackageKitOnBus daemon_;
+  FakePackageKit& fake_;
   std::optional<bool> answer_;
   std::vector<std::string> progress_;
 };
@@ -149,7 +134,7 @@ TEST_F(PackageKitInstallerTest, FailsWhenPackageKitLeavesTheBusMidInstall) {
   startInstall(*installer);
   ASSERT_TRUE(
       testing::runEventsUntil([this] { return progress_ == std::vector<std::string>{"10"}; }, 20s));
-  ASSERT_TRUE(daemon_.unregisterService(kService));
+  ASSERT_TRUE(daemon_.leave());
   EXPECT_TRUE(testing::runEventsUntil([this] { return answer_.has_value(); }, 20s));
   EXPECT_EQ(answer_, false);
   EXPECT_EQ(takeProgress(), (std::vector<std::string>{"10", "?"}));
@@ -165,7 +150,7 @@ TEST_F(PackageKitInstallerTest, CancelsAndFailsStalledInstalls) {
 
   auto endless = makeInstaller(10min, 500ms);
   QTimer chatter;
-  QObject::connect(&chatter, &QTimer::timeout, [this] { fake_.sendPercentage(daemon_, 20); });
+  QObject::connect(&chatter, &QTimer::timeout, [this] { fake_.sendPercentage(daemon_.connection(), 20); });
   chatter.start(50);
   EXPECT_EQ(install(*endless), false);
   chatter.stop();

@@ -34,7 +34,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::AgentProcess;
 using testing::FakePackageKit;
-using testing::kService;
 using testing::PrivateBus;
 using testing::requestLine;
 
@@ -94,14 +93,12 @@ class ScreenTest : public ::testing::Test {
     delete server_;
   }
 
-  ScreenTest()
-      : daemon_(QDBusConnection::connectToBus(QString::fromStdString(bus_->address()),
-                                              QStringLiteral("stand-in"))) {}
-  ~ScreenTest() override {
-    daemon_.unregisterService(kService);
-    daemon_.unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
-    daemon_ = QDBusConnection(QString());
-    QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
+  ScreenTest() : daemon_(bus_->address()), fake_(daemon_.fake) {}
+
+  // Puts the stand-in on the bus, holding every install it is asked for.
+  void startHoldingDaemon() {
+    fake_.setOutcome(FakePackageKit::Outcome::hold);
+    ASSERT_TRUE(daemon_.start()) << "no private bus at " << bus_->address();
   }
 
   // The whole screen as it is now, after the X server has had a moment to draw; kept as
@@ -128,11 +125,7 @@ class ScreenTest : public ::testing::Test {
 
   // Start-up, a first use held mid-install, and the reply that ends it, each checked on screen.
   void expectPanelOnlyDuringFirstUse(const std::string& kind) {
-    ASSERT_TRUE(daemon_.isConnected()) << "no private bus at " << bus_->address();
-    fake_.setOutcome(FakePackageKit::Outcome::hold);
-    ASSERT_TRUE(
-        daemon_.registerVirtualObject(QStringLiteral("/"), &fake_, QDBusConnection::SubPath));
-    ASSERT_TRUE(daemon_.registerService(kService));
+    startHoldingDaemon();
     const QImage empty = screenshot(kind + "-before");
 
     AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
@@ -152,12 +145,12 @@ class ScreenTest : public ::testing::Test {
         },
         30s))
         << "the agent never asked to install";
-    fake_.sendPercentage(daemon_, 40);
+    fake_.sendPercentage(daemon_.connection(), 40);
     EXPECT_GT(changedShare(empty, screenshot(kind + "-first-use")), 0.9)
         << "the opaque panel is not on screen during a first use";
 
     // PackageKit goes away: the install fails, the request is answered, the panel goes.
-    ASSERT_TRUE(daemon_.unregisterService(kService));
+    ASSERT_TRUE(daemon_.leave());
     const auto lines = agent.readLines(2, 60s);
     ASSERT_EQ(lines.size(), 2u) << agent.errors();
     EXPECT_EQ(lines[1], testing::errorReply("2", testing::kFailedMessage));
@@ -171,8 +164,8 @@ class ScreenTest : public ::testing::Test {
   static std::string display_;
   static Child* server_;
   static PrivateBus* bus_;
-  QDBusConnection daemon_;
-  FakePackageKit fake_;
+  testing::PackageKitOnBus daemon_;
+  FakePackageKit& fake_;
 };
 
 std::string ScreenTest::display_;
@@ -208,11 +201,7 @@ TEST_F(ScreenTest, WithACompositorThePanelShowsOnlyDuringAFirstUse) {
 // The end of input ends the agent at once, as ever, even while an install is under way: the
 // request being translated gets no reply.
 TEST_F(ScreenTest, EndOfInputDuringAFirstUseEndsTheAgentAtOnce) {
-  ASSERT_TRUE(daemon_.isConnected()) << "no private bus at " << bus_->address();
-  fake_.setOutcome(FakePackageKit::Outcome::hold);
-  ASSERT_TRUE(
-      daemon_.registerVirtualObject(QStringLiteral("/"), &fake_, QDBusConnection::SubPath));
-  ASSERT_TRUE(daemon_.registerService(kService));
+  startHoldingDaemon();
   AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
                      {.environment = {"DISPLAY=" + display_, "QT_QPA_PLATFORM=",
                                       "DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()}});

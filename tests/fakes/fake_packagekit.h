@@ -197,4 +197,36 @@ class FakePackageKit final : public QDBusVirtualObject {
   int transactions_ = 0;
 };
 
+// The stand-in's own connection to a private bus, on which it takes PackageKit's name when
+// started and gives it up when it leaves (as the daemon does when it ends), or at the end.
+class PackageKitOnBus {
+ public:
+  explicit PackageKitOnBus(const std::string& address)
+      : connection_(QDBusConnection::connectToBus(QString::fromStdString(address),
+                                                  QStringLiteral("stand-in-packagekit"))) {}
+  ~PackageKitOnBus() {
+    connection_.unregisterService(kService);
+    connection_.unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
+    connection_ = QDBusConnection(QString());
+    QDBusConnection::disconnectFromBus(QStringLiteral("stand-in-packagekit"));
+  }
+  PackageKitOnBus(const PackageKitOnBus&) = delete;
+  PackageKitOnBus& operator=(const PackageKitOnBus&) = delete;
+
+  // Puts the stand-in on the bus under PackageKit's name; false when that fails.
+  bool start() {
+    return connection_.isConnected() &&
+           connection_.registerVirtualObject(QStringLiteral("/"), &fake,
+                                             QDBusConnection::SubPath) &&
+           connection_.registerService(kService);
+  }
+  bool leave() { return connection_.unregisterService(kService); }
+  const QDBusConnection& connection() const { return connection_; }
+
+  FakePackageKit fake;
+
+ private:
+  QDBusConnection connection_;
+};
+
 }  // namespace talvori::testing
