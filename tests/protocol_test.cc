@@ -87,6 +87,8 @@ TEST(DecodeRequest, RejectsEverythingElse) {
       R"({"id":"1","text":"t","target":"en","x":[1,]})",
       R"({"id":"1","text":"t","target":"en","x":{"a" 1}})",
       R"({"id":"1","text":"t","target":"en","x":[}})",
+      // Nothing may follow the object, not even NUL bytes.
+      std::string("{\"id\":\"1\",\"text\":\"t\",\"target\":\"en\"}\0\0x", 38),
   };
   for (const auto& line : lines) EXPECT_FALSE(decodeRequest(line).has_value()) << line;
 }
