@@ -72,7 +72,8 @@ class ScreenTest : public ::testing::Test {
   // One X server for the whole suite; the test's own Qt application connects to it to take the
   // screenshots.
   static void SetUpTestSuite() {
-    display_ = ":" + std::to_string(40 + ::getpid() % 50);
+    display_ = std::to_string(40 + ::getpid() % 50);
+    display_.insert(0, 1, ':');
     const std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
     server_ = new Child({"/usr/bin/Xvfb", display_, "-screen", "0",
                          std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24",

@@ -120,9 +120,10 @@ class FakePackageKit final : public QDBusVirtualObject {
     const QString member = message.member();
     std::string call = member.toStdString();
     for (const QVariant& argument : message.arguments()) {
-      call += " " + (argument.typeId() == QMetaType::QStringList
-                         ? argument.toStringList().join(',').toStdString()
-                         : argument.toString().toStdString());
+      call += ' ';
+      call += argument.typeId() == QMetaType::QStringList
+                  ? argument.toStringList().join(',').toStdString()
+                  : argument.toString().toStdString();
     }
     calls_.push_back(call);
     callers_.insert(message.service());
