@@ -86,8 +86,8 @@ TEST_F(AffixExpanderTest, OptionsLimitTheForms) {
 }
 
 TEST(WordFilterTest, BuiltFiltersFindTheirWordsAndFewOthers) {
-  WordFilterSpec small{"xx", 16, {}};
-  WordFilterSpec large{"yy", 10, {}};
+  WordFilterSource small{"xx", 16, {}};
+  WordFilterSource large{"yy", 10, {}};
   for (int i = 0; i < 5000; ++i) small.words.insert("word" + std::to_string(i));
   for (int i = 0; i < 20000; ++i) large.words.insert("mot" + std::to_string(i));
   const std::string file = buildWordFilters({small, large});

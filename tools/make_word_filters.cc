@@ -29,11 +29,11 @@ std::string lower(std::string_view word) {
 }
 
 // Reads "LANGUAGE:BITS:LIST[,LIST...]"; false if a list cannot be read.
-bool readSpec(std::string_view arg, WordFilterSpec& spec) {
+bool readSource(std::string_view arg, WordFilterSource& source) {
   const size_t first = arg.find(':');
   const size_t second = arg.find(':', first + 1);
-  spec.language = arg.substr(0, first);
-  spec.bitsPerWord = std::stod(std::string(arg.substr(first + 1, second - first - 1)));
+  source.language = arg.substr(0, first);
+  source.bitsPerWord = std::stod(std::string(arg.substr(first + 1, second - first - 1)));
   std::string_view lists = arg.substr(second + 1);
   while (!lists.empty()) {
     const size_t comma = lists.find(',');
@@ -46,7 +46,7 @@ bool readSpec(std::string_view arg, WordFilterSpec& spec) {
     }
     for (std::string line; std::getline(in, line);) {
       if (line.empty() || line.find_first_of(" \t0123456789") != std::string::npos) continue;
-      if (std::string word = lower(line); !word.empty()) spec.words.insert(std::move(word));
+      if (std::string word = lower(line); !word.empty()) source.words.insert(std::move(word));
     }
   }
   return true;
@@ -60,12 +60,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: make_word_filters OUT LANGUAGE:BITS:LIST[,LIST...] ...\n");
     return 2;
   }
-  std::vector<talvori::WordFilterSpec> specs(argc - 2);
+  std::vector<talvori::WordFilterSource> sources(argc - 2);
   for (int i = 2; i < argc; ++i) {
-    if (!talvori::readSpec(argv[i], specs[i - 2])) return 1;
-    std::printf("%s: %zu words\n", specs[i - 2].language.c_str(), specs[i - 2].words.size());
+    if (!talvori::readSource(argv[i], sources[i - 2])) return 1;
+    std::printf("%s: %zu words\n", sources[i - 2].language.c_str(), sources[i - 2].words.size());
   }
-  const std::string file = talvori::buildWordFilters(specs);
+  const std::string file = talvori::buildWordFilters(sources);
   std::ofstream out(argv[1], std::ios::binary);
   out.write(file.data(), static_cast<std::streamsize>(file.size()));
   return out ? 0 : 1;

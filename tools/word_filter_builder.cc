@@ -9,21 +9,21 @@
 
 namespace talvori {
 
-std::string buildWordFilters(const std::vector<WordFilterSpec>& specs) {
-  std::vector<WordFilterEntry> entries(specs.size());
-  std::vector<std::string> filters(specs.size());
+std::string buildWordFilters(const std::vector<WordFilterSource>& sources) {
+  std::vector<WordFilterEntry> entries(sources.size());
+  std::vector<std::string> filters(sources.size());
   uint64_t offset = sizeof(WordFilterHeader) + entries.size() * sizeof(WordFilterEntry);
-  for (size_t n = 0; n < specs.size(); ++n) {
-    const WordFilterSpec& spec = specs[n];
+  for (size_t n = 0; n < sources.size(); ++n) {
+    const WordFilterSource& source = sources[n];
     const uint64_t blocks = std::max<uint64_t>(
-        1, static_cast<uint64_t>(std::ceil(spec.words.size() * spec.bitsPerWord / 512)));
+        1, static_cast<uint64_t>(std::ceil(source.words.size() * source.bitsPerWord / 512)));
     // The probe count that makes the fewest false matches at this density, at most 7 (63 bits of
     // hash).
     const unsigned probes = std::clamp<unsigned>(
-        static_cast<unsigned>(std::lround(spec.bitsPerWord * std::log(2.0))), 1, 7);
+        static_cast<unsigned>(std::lround(source.bitsPerWord * std::log(2.0))), 1, 7);
     std::string& filter = filters[n];
     filter.assign(blocks * WordFilter::kBlockBytes, '\0');
-    for (const std::string& word : spec.words) {
+    for (const std::string& word : source.words) {
       const uint64_t h = WordFilter::hash(word);
       char* block = filter.data() + WordFilter::blockOf(h, blocks) * WordFilter::kBlockBytes;
       uint64_t positions = WordFilter::mix(h);
@@ -36,11 +36,11 @@ std::string buildWordFilters(const std::vector<WordFilterSpec>& specs) {
              WordFilter::kBlockBytes;
     WordFilterEntry& entry = entries[n];
     entry = {};
-    spec.language.copy(entry.language, sizeof entry.language);
+    source.language.copy(entry.language, sizeof entry.language);
     entry.offset = offset;
     entry.blocks = blocks;
     entry.probes = probes;
-    entry.words = static_cast<uint32_t>(spec.words.size());
+    entry.words = static_cast<uint32_t>(source.words.size());
     offset += filter.size();
   }
   std::string file(offset, '\0');
