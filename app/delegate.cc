@@ -47,7 +47,8 @@ Delegate::Services Delegate::processServices() {
                          makeDictionaryService(QtMainQueue::instance(), dictionaryIndexPaths())),
       std::move(replies),
       [flow](std::weak_ptr<Delegate> delegate) {
-        startReader(std::move(delegate), STDIN_FILENO, [] { std::_Exit(0); }, flow);
+        startReader(
+            std::move(delegate), STDIN_FILENO, [] { std::_Exit(0); }, flow);
       },
   };
 }

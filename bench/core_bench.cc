@@ -1,12 +1,11 @@
 // Micro-benchmarks of the request path: decoding, admission, dispatch and reply writing.
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <memory>
 #include <string>
-
-#include <benchmark/benchmark.h>
 
 #include "protocol/descriptor_reply_sink.h"
 #include "protocol/request.h"
@@ -80,8 +79,7 @@ BENCHMARK(BM_AdmitZwjEmoji10k);
 // Reading and decoding one long request line: the time per byte stays flat as lines grow.
 void BM_ReadAndDecodeLongLine(benchmark::State& state) {
   const auto size = static_cast<std::size_t>(state.range(0));
-  const std::string line =
-      R"({"id":"1","target":"en","text":")" + std::string(size, 'x') + "\"}\n";
+  const std::string line = R"({"id":"1","target":"en","text":")" + std::string(size, 'x') + "\"}\n";
   const int fd = memfd_create("line", MFD_CLOEXEC);
   if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
     state.SkipWithError("write failed");

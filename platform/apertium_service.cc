@@ -41,9 +41,7 @@ class DirectionWorker {
  public:
   DirectionWorker(MainQueue& mainQueue, std::filesystem::path modeFile,
                   const ApertiumOptions& options)
-      : mainQueue_(mainQueue),
-        modeFile_(std::move(modeFile)),
-        options_(options) {}
+      : mainQueue_(mainQueue), modeFile_(std::move(modeFile)), options_(options) {}
 
   ~DirectionWorker() { shutDown(); }
 
@@ -101,9 +99,9 @@ class DirectionWorker {
   }
 
   std::optional<std::string> translate(const std::string& text) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + options_.timeout +
-        options_.timeoutPerThousandCharacters * static_cast<long long>(countCodePoints(text)) / 1000;
+    const auto deadline = std::chrono::steady_clock::now() + options_.timeout +
+                          options_.timeoutPerThousandCharacters *
+                              static_cast<long long>(countCodePoints(text)) / 1000;
     if (pipeline_ && (served_ >= options_.recycleAfter || !pipeline_->alive())) pipeline_.reset();
     if (!pipeline_) {
       const std::optional<ProgramList> programs = loadModePrograms(modeFile_, deadline);

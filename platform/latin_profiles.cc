@@ -73,27 +73,28 @@ constexpr std::array kProfiles = {
             "tutto ogni dove nel nella sul sulla sui tra fra o ad ed l' un' dell' all' nell' "
             "quale cui solo molto così già",
             "àèéìíîòóùú", "zione_ zioni_ gli cch tà_ zz mente_ ato_ ata_ are_ ere_ o_"},
-    Profile{
-        "fr", "",
-        "de la le et les des en un du une que est pour qui dans à il pas par sur au ne se plus "
-        "mais",
-        "le la les de des du et est un une pour dans en que qui pas non sur par au aux ou être ne a "
-        "se ce cette ces il ils elle elles on sont avec plus son sa ses leur leurs peut mais "
-        "si tout tous toute comme été fait aussi très sans entre lors dont où même autre "
-        "autres quand donc car lorsque chaque peuvent doit qu' l' d' n' s' c' j' nous vous y "
-        "à",
-        "àâæçéèêëîïôœùûüÿ", "tion_ tions_ ment_ eau eux_ aux_ oi ou ique_ ée_ ées_ és_ ait_"},
+    Profile{"fr", "",
+            "de la le et les des en un du une que est pour qui dans à il pas par sur au ne se plus "
+            "mais",
+            "le la les de des du et est un une pour dans en que qui pas non sur par au aux ou être "
+            "ne a "
+            "se ce cette ces il ils elle elles on sont avec plus son sa ses leur leurs peut mais "
+            "si tout tous toute comme été fait aussi très sans entre lors dont où même autre "
+            "autres quand donc car lorsque chaque peuvent doit qu' l' d' n' s' c' j' nous vous y "
+            "à",
+            "àâæçéèêëîïôœùûüÿ", "tion_ tions_ ment_ eau eux_ aux_ oi ou ique_ ée_ ées_ és_ ait_"},
     Profile{"ro", "", "de și şi în a la cu pe un o care nu se că este",
             "și şi în de la a cu pe un o este sunt nu se că care pentru mai din ca sau al ale lui "
             "dacă fi fost prin după despre acest această acesta poate ar va fie doar către",
             "ăâîșşțţ", "ul_ ului_ ție ţie ea_ ii_"},
-    Profile{"de", "",
-            "der die und in den von zu das mit sich auf für ist im dem nicht ein eine als auch es",
-            "der die das und ist nicht mit von den dem des ein eine einer eines einem einen zu "
-            "wird werden auf für sich wenn oder im in an als auch es bei nach aus wie kann können nie "
-            "nur noch so sind sein hat haben war dass daß über unter vor durch um bis zum zur "
-            "diese dieser dieses alle kein keine wurde soll muss ob ich sie er wir ihr ihre seine",
-            "äöüß", "sch ung_ ungen_ keit_ heit_ lich_ chen_ cht tz ei pf _ge w"},
+    Profile{
+        "de", "",
+        "der die und in den von zu das mit sich auf für ist im dem nicht ein eine als auch es",
+        "der die das und ist nicht mit von den dem des ein eine einer eines einem einen zu "
+        "wird werden auf für sich wenn oder im in an als auch es bei nach aus wie kann können nie "
+        "nur noch so sind sein hat haben war dass daß über unter vor durch um bis zum zur "
+        "diese dieser dieses alle kein keine wurde soll muss ob ich sie er wir ihr ihre seine",
+        "äöüß", "sch ung_ ungen_ keit_ heit_ lich_ chen_ cht tz ei pf _ge w"},
     Profile{"nl", "", "de van het een en in is dat op te zijn voor met niet",
             "de het een van en in is dat op te zijn met voor niet aan er die als ook door om of "
             "bij uit naar worden wordt kan maar dan nog deze dit wat zal hebben heeft ze zich "

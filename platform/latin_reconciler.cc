@@ -1,12 +1,12 @@
 #include "platform/latin_reconciler.h"
 
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <span>
-
-#include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
 
 #include "platform/latin_profiles.h"
 #include "platform/word_lists.h"
@@ -267,9 +267,10 @@ std::string composeAccents(std::string_view text) {
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
   if (U_FAILURE(status)) return std::string(text);
-  const icu::UnicodeString composed = nfc->normalize(
-      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size()))),
-      status);
+  const icu::UnicodeString composed =
+      nfc->normalize(icu::UnicodeString::fromUTF8(
+                         icu::StringPiece(text.data(), static_cast<int32_t>(text.size()))),
+                     status);
   std::string out;
   if (U_FAILURE(status)) return std::string(text);
   composed.toUTF8String(out);
@@ -317,8 +318,7 @@ std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdi
   // untranslated, or translate from the wrong language. Nor may it be a listed language whose
   // list lacks words that another list holds all of.
   if (language && words && words->words > 0 && maskOf(*language) != 0 &&
-      (words->count(*language) == 0 ||
-       (candidates != 0 && !(candidates & maskOf(*language))))) {
+      (words->count(*language) == 0 || (candidates != 0 && !(candidates & maskOf(*language))))) {
     return std::nullopt;
   }
   return language;

@@ -130,8 +130,7 @@ std::optional<std::string> eastAsianLanguage(std::string_view text, const Script
   const int hangul = letters[USCRIPT_HANGUL];
   const int bopomofo = letters[USCRIPT_BOPOMOFO];
   const int64_t eastAsian = int64_t{han + kana + hangul + bopomofo} * kEastAsianWeight;
-  const int strongest =
-      census.strongest == USCRIPT_INVALID_CODE ? 0 : letters[census.strongest];
+  const int strongest = census.strongest == USCRIPT_INVALID_CODE ? 0 : letters[census.strongest];
   if (eastAsian == 0 || eastAsian < strongest) return std::nullopt;
   // Kana only occurs in Japanese and Hangul only in Korean; Han alone is Chinese.
   if (hangul > kana) return "ko";

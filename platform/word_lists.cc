@@ -106,8 +106,8 @@ bool isCode(std::string_view token) {
       return true;
     }
     if (c == '.') {
-      dotInside = i < token.size() && u_isalpha(static_cast<int32_t>(
-                                          static_cast<unsigned char>(token[i])));
+      dotInside =
+          i < token.size() && u_isalpha(static_cast<int32_t>(static_cast<unsigned char>(token[i])));
       if (dotInside) return true;
     }
     // A capital after a small letter makes an identifier ("fileName", "iPhone"), unless the token

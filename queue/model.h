@@ -24,8 +24,7 @@ namespace talvori {
 class MainQueue;
 class Panel;
 
-inline constexpr std::string_view kInitialStatus =
-    "首次使用需要下载语言包。翻译在这台电脑上完成。";
+inline constexpr std::string_view kInitialStatus = "首次使用需要下载语言包。翻译在这台电脑上完成。";
 inline constexpr std::string_view kInvalidRequestError = "文字为空、过长或语言设置无效。";
 inline constexpr std::string_view kQueueFullError = "翻译队列已满，请稍后重试。";
 inline constexpr std::string_view kUnsupportedError = "系统不支持这组语言，或无法识别这段文字。";

@@ -117,8 +117,9 @@ TEST(Agent, TranslatesChineseAndEnglishWithTheDictionary) {
   EXPECT_EQ(lines[0], R"({"id":"simplified","text":"computer"})");
   EXPECT_EQ(lines[1], R"({"id":"traditional","text":"computer"})");
   EXPECT_EQ(lines[2], R"({"id":"english","text":"计算机；电脑"})");
-  EXPECT_EQ(lines[3],
-            R"({"id":"idiom","text":"to ruin the effect by adding something superfluous; to overdo it"})");
+  EXPECT_EQ(
+      lines[3],
+      R"({"id":"idiom","text":"to ruin the effect by adding something superfluous; to overdo it"})");
   EXPECT_EQ(lines[4], "{\"id\":\"sentence\",\"error\":\"" + testing::kFailedMessage + "\"}");
   EXPECT_EQ(lines[5], R"({"id":"auto-zh","text":"computer"})");
   EXPECT_EQ(lines[6], R"({"id":"auto-en","text":"计算机；电脑"})");
@@ -143,9 +144,9 @@ TEST(Agent, TranslatesAnEnglishNameIntoChinese) {
 
 // With no display to reach the agent falls back to the offscreen platform and works the same.
 TEST(Agent, WorksWithoutADisplay) {
-  AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
-                     {.environment = {"QT_QPA_PLATFORM=", "DISPLAY=:97",
-                                      "WAYLAND_DISPLAY=wayland-97"}});
+  AgentProcess agent(
+      std::string(TALVORI_BINARY_DIR) + "/talvori",
+      {.environment = {"QT_QPA_PLATFORM=", "DISPLAY=:97", "WAYLAND_DISPLAY=wayland-97"}});
   agent.write(requestLine("1", "Nothing but plain English words here.", "en"));
   const auto lines = agent.readLines(1, 20s);
   ASSERT_EQ(lines.size(), 1u) << agent.errors();

@@ -21,18 +21,17 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AgentProcess;
-using testing::errorReply;
-using testing::textReply;
 using testing::alive;
 using testing::childrenOf;
 using testing::cpuTicks;
-using testing::statusKib;
+using testing::errorReply;
 using testing::requestLine;
 using testing::startHeadlessAgent;
+using testing::statusKib;
+using testing::textReply;
 
 const std::string kEnglish = "Good morning to all of you, my friends.";
 const std::string kSpanish = "El perro come la manzana en la casa.";
-
 
 // Starts an agent and translates one Spanish sentence, so that its Spanish pipeline is running;
 // gives the translation's reply line.
@@ -122,9 +121,9 @@ TEST(AgentFaults, EndsQuietlyWhenTheHostStopsListening) {
 // With the broken pipe ignored (inherited from the host) the replies that cannot be written are
 // dropped: the agent goes on translating without spinning and ends as usual at the end of input.
 TEST(AgentFaults, DropsRepliesNobodyReadsWhenTheBrokenPipeIsIgnored) {
-  AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
-                     {.environment = {"QT_QPA_PLATFORM=offscreen"},
-                      .brokenPipe = testing::BrokenPipe::ignored});
+  AgentProcess agent(
+      std::string(TALVORI_BINARY_DIR) + "/talvori",
+      {.environment = {"QT_QPA_PLATFORM=offscreen"}, .brokenPipe = testing::BrokenPipe::ignored});
   warmUp(agent);
   agent.closeOutput();
   for (int i = 0; i < 20; ++i) {
@@ -193,9 +192,9 @@ TEST(AgentFaults, AFiftyMegabyteLineIsRefusedAndItsMemoryReturned) {
   // The checked build's allocator holds freed blocks back to catch late uses; hand them back at
   // once so that resident memory means the same as in a plain build.
   auto agent = startHeadlessAgent(
-      {.environment = {"ASAN_OPTIONS=" +
-                       std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
-                       ":quarantine_size_mb=0"}});
+      {.environment = {
+           "ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
+           ":quarantine_size_mb=0"}});
   agent->write(requestLine("warm", kEnglish, "en"));
   ASSERT_EQ(agent->readLines(1, 30s).size(), 1u) << agent->errors();
   const long before = statusKib(agent->pid(), "VmRSS:");

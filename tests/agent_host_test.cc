@@ -20,16 +20,15 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AgentProcess;
-using testing::errorReply;
-using testing::textReply;
 using testing::childrenOf;
+using testing::errorReply;
 using testing::requestLine;
 using testing::startHeadlessAgent;
 using testing::statusKib;
+using testing::textReply;
 
 const std::string kSpanish = "El perro come la manzana en la casa.";
 const std::string kSpanishInEnglish = "The dog eats the apple in the house.";
-
 
 // Sends one request, expects `reply`, ends the agent and expects a clean end.
 void expectOneReply(AgentProcess& agent, const std::string& request, const std::string& reply) {
@@ -136,8 +135,8 @@ TEST(AgentHost, FallsBackToOffscreenFromAnyUnusablePlatform) {
   for (const char* platform : {"wayland", "xcb", "eglfs", "linuxfb", "wyland", "xcb;wayland"}) {
     SCOPED_TRACE(platform);
     AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
-                       {.environment = {std::string("QT_QPA_PLATFORM=") + platform,
-                                        "DISPLAY=:97", "WAYLAND_DISPLAY=wayland-97"}});
+                       {.environment = {std::string("QT_QPA_PLATFORM=") + platform, "DISPLAY=:97",
+                                        "WAYLAND_DISPLAY=wayland-97"}});
     expectOneReply(agent, requestLine("1", "hello", "en"), textReply("1", "hello"));
   }
 }
@@ -181,8 +180,10 @@ TEST(AgentHost, StandardDescriptorsClosedAtStartLeadToNullDevice) {
 // that is ignored anyway, and an escaped surrogate cut from its partner.
 TEST(AgentHost, AnswersValidJsonWithOutOfRangeValues) {
   auto agent = startHeadlessAgent();
-  agent->write(R"({"id":"n","text":"El gato.","target":"en","x":1e400})" "\n");
-  agent->write(R"({"id":"s","text":"El perro \ud800 come.","target":"en"})" "\n");
+  agent->write(R"({"id":"n","text":"El gato.","target":"en","x":1e400})"
+               "\n");
+  agent->write(R"({"id":"s","text":"El perro \ud800 come.","target":"en"})"
+               "\n");
   const auto lines = agent->readLines(2, 60s);
   ASSERT_EQ(lines.size(), 2u) << agent->errors();
   EXPECT_EQ(lines[0], textReply("n", "The cat."));
@@ -228,9 +229,9 @@ TEST(AgentHost, AnEngineProgramThatDiedWhileIdleCostsNoRequest) {
 TEST(AgentHost, AHugeIllFormedLineCostsASmallMultipleOfItsSize) {
   // The checked build's allocator holds freed blocks back; hand them back at once.
   auto agent = startHeadlessAgent(
-      {.environment = {"ASAN_OPTIONS=" +
-                       std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
-                       ":quarantine_size_mb=0"}});
+      {.environment = {
+           "ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
+           ":quarantine_size_mb=0"}});
   agent->write(requestLine("warm", "hello", "en"));
   ASSERT_EQ(agent->readLines(1, 30s).size(), 1u) << agent->errors();
   const long before = statusKib(agent->pid(), "VmHWM:");

@@ -60,7 +60,8 @@ AgentProcess::AgentProcess(const std::string& binary, Launch launch) {
   }
   for (auto& e : launch.environment) entries.push_back(std::move(e));
   static int launched = 0;
-  reports_ = "/tmp/talvori-sanitizer-" + std::to_string(getpid()) + "-" + std::to_string(++launched);
+  reports_ =
+      "/tmp/talvori-sanitizer-" + std::to_string(getpid()) + "-" + std::to_string(++launched);
   for (const char* name : {"ASAN_OPTIONS=", "UBSAN_OPTIONS="}) {
     std::string options = valueOf(entries, name);
     std::erase_if(entries, [&](const std::string& e) { return e.starts_with(name); });

@@ -9,7 +9,10 @@ namespace talvori {
 namespace {
 
 TEST(Cld2DetectorTest, CleaningReplacesWhatCld2StopsAtWithSpaces) {
-  EXPECT_EQ(cleanForCld2("ab\x01" "c\xff" "d\xe7\x94"), "ab c d ");
+  EXPECT_EQ(cleanForCld2("ab\x01"
+                         "c\xff"
+                         "d\xe7\x94"),
+            "ab c d ");
   EXPECT_EQ(cleanForCld2("a\tb\nc é 电"), "a\tb\nc é 电");
   EXPECT_EQ(cleanForCld2("x\xef\xbf\xbey"), "x y");
 }

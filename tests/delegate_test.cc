@@ -30,7 +30,8 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   testing::MemoryReplySink& transcript = *replies;
   int input[2];
   ASSERT_EQ(::pipe(input), 0);
-  const std::string lines = R"({"id":"1","text":"hello","target":"en"})" "\n";
+  const std::string lines = R"({"id":"1","text":"hello","target":"en"})"
+                            "\n";
   ASSERT_EQ(::write(input[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
   ::close(input[1]);
 
@@ -41,11 +42,9 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   bool ended = false;
   std::shared_ptr<Delegate> delegate;
   delegate = std::make_shared<Delegate>(Delegate::Services{
-      recogniser.factory(),
-      nullptr,
+      recogniser.factory(), nullptr,
       std::make_unique<testing::FakeTranslationService>(QtMainQueue::instance()),
-      std::move(replies),
-      [&](std::weak_ptr<Delegate> handOverTo) {
+      std::move(replies), [&](std::weak_ptr<Delegate> handOverTo) {
         seen.started = true;
         seen.panelGiven = delegate->window && delegate->model.window == delegate->window.get();
         if (delegate->window) {

@@ -50,8 +50,8 @@ inline std::string withOutOfRangeValuesReplaced(std::string_view json) {
       }
     } else if (c == '-' || std::isdigit(static_cast<unsigned char>(c))) {
       std::size_t end = i + 1;
-      while (end < json.size() && std::string_view("0123456789.eE+-").find(json[end]) !=
-                                      std::string_view::npos) {
+      while (end < json.size() &&
+             std::string_view("0123456789.eE+-").find(json[end]) != std::string_view::npos) {
         ++end;
       }
       const std::string number(json.substr(i, end - i));

@@ -1,7 +1,7 @@
 // Primary subtags and language equality.
-#include <gtest/gtest.h>
-
 #include "queue/language.h"
+
+#include <gtest/gtest.h>
 
 namespace talvori {
 namespace {

@@ -126,14 +126,19 @@ TEST_F(ModelTest, ResolvesTargetsAndAsksTheRightQuestion) {
     std::string text, target, query;
   };
   const std::vector<Case> cases = {
-      {"你好", "auto", "from zh-Hans to en"},  {"你們好", "auto", "from zh-Hant to en"},
-      {"hello", "auto", "from en to zh-Hans"}, {"bonjour", "auto", "from fr to zh-Hans"},
-      {"bonjour", "en", "from fr to en"},      {"hello", "zh-Hans", "from en to zh-Hans"},
-      {"???", "auto", "for ??? to zh-Hans"},   {"???", "en", "for ??? to en"},
+      {"你好", "auto", "from zh-Hans to en"},
+      {"你們好", "auto", "from zh-Hant to en"},
+      {"hello", "auto", "from en to zh-Hans"},
+      {"bonjour", "auto", "from fr to zh-Hans"},
+      {"bonjour", "en", "from fr to en"},
+      {"hello", "zh-Hans", "from en to zh-Hans"},
+      {"???", "auto", "for ??? to zh-Hans"},
+      {"???", "en", "for ??? to en"},
       {"你好", "en", "from zh-Hans to en"},
       // Primary subtags compare case-sensitively: "EN" is not the shortcut's "en", although
       // both make the same language value.
-      {"HELLO", "en", "from en to en"},        {"HELLO", "auto", "from en to zh-Hans"},
+      {"HELLO", "en", "from en to en"},
+      {"HELLO", "auto", "from en to zh-Hans"},
   };
   for (const auto& c : cases) {
     service.queries.clear();

@@ -150,7 +150,8 @@ TEST_F(PackageKitInstallerTest, CancelsAndFailsStalledInstalls) {
 
   auto endless = makeInstaller(10min, 500ms);
   QTimer chatter;
-  QObject::connect(&chatter, &QTimer::timeout, [this] { fake_.sendPercentage(daemon_.connection(), 20); });
+  QObject::connect(&chatter, &QTimer::timeout,
+                   [this] { fake_.sendPercentage(daemon_.connection(), 20); });
   chatter.start(50);
   EXPECT_EQ(install(*endless), false);
   chatter.stop();

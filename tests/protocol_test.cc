@@ -46,7 +46,10 @@ TEST(DecodeRequest, AcceptsRequestObjects) {
        {"d", "t", "en"}},
       // An escaped surrogate without its partner stands for U+FFFD, as ill-formed bytes do.
       {R"({"id":"s","text":"El perro \ud800 come. \udc00\ud83d\ude00 \ud83d\u0041","target":"en"})",
-       {"s", "El perro \xEF\xBF\xBD come. \xEF\xBF\xBD\xF0\x9F\x98\x80 \xEF\xBF\xBD" "A", "en"}},
+       {"s",
+        "El perro \xEF\xBF\xBD come. \xEF\xBF\xBD\xF0\x9F\x98\x80 \xEF\xBF\xBD"
+        "A",
+        "en"}},
       {"{\"id\":\"i\xFF\",\"text\":\"a\xE2\x82(\xF0\x9F\x98\",\"target\":\"en\",\"x\":\"\xC0\"}",
        {"i\xEF\xBF\xBD", "a\xEF\xBF\xBD(\xEF\xBF\xBD", "en"}},
   };

@@ -61,8 +61,8 @@ TEST_F(QtMainQueueTest, PostsFromAnotherThreadKeepTheirOrder) {
     QCoreApplication::processEvents();
   }
   poster.join();
-  ASSERT_TRUE(testing::runEventsUntil(
-      [&] { return fromThread.size() == kJobs && fromMain == 100; }, 30s));
+  ASSERT_TRUE(
+      testing::runEventsUntil([&] { return fromThread.size() == kJobs && fromMain == 100; }, 30s));
   EXPECT_FALSE(offMainThread);
   for (int i = 0; i < kJobs; ++i) ASSERT_EQ(fromThread[i], i);
 }

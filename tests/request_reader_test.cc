@@ -142,8 +142,7 @@ TEST(RequestReader, WaitsWhileTooMuchIsInFlight) {
   flow.maximumInFlight = 2000;  // room for 7 of these requests
   std::thread reader([&] {
     runRequestReader(
-        feeder.readFd, queue, [&](Request r) { ids.push_back(r.id); }, [&] { ended = true; },
-        flow);
+        feeder.readFd, queue, [&](Request r) { ids.push_back(r.id); }, [&] { ended = true; }, flow);
   });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (queue.pending() < 7 && std::chrono::steady_clock::now() < deadline) {
@@ -163,7 +162,9 @@ TEST(RequestReader, EndsNowWhenTheMainThreadIsStuckAndTheInputHasEnded) {
   for (const int requests : {3, 200}) {
     SCOPED_TRACE(requests);
     std::string input;
-    for (int i = 0; i < requests; ++i) input += R"({"id":"1","text":"t","target":"en"})" "\n";
+    for (int i = 0; i < requests; ++i)
+      input += R"({"id":"1","text":"t","target":"en"})"
+               "\n";
     Feeder feeder(input);
     testing::ManualMainQueue queue;
     std::atomic<bool> endedNow = false;
@@ -172,8 +173,7 @@ TEST(RequestReader, EndsNowWhenTheMainThreadIsStuckAndTheInputHasEnded) {
     flow.outputStalled = [] { return true; };
     flow.endNow = [&] { endedNow = true; };
     runRequestReader(
-        feeder.readFd, queue, [](Request) {}, [] { FAIL() << "the main thread was stuck"; },
-        flow);
+        feeder.readFd, queue, [](Request) {}, [] { FAIL() << "the main thread was stuck"; }, flow);
     EXPECT_TRUE(endedNow);
   }
 }

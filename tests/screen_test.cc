@@ -108,8 +108,8 @@ class ScreenTest : public ::testing::Test {
     testing::runEventsUntil([] { return false; }, 500ms);
     const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
     QDir().mkpath(QString(TALVORI_BINARY_DIR) + "/screenshots");
-    image.save(QString::fromStdString(std::string(TALVORI_BINARY_DIR) + "/screenshots/" + name +
-                                      ".png"));
+    image.save(
+        QString::fromStdString(std::string(TALVORI_BINARY_DIR) + "/screenshots/" + name + ".png"));
     return image;
   }
 

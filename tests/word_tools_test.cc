@@ -33,8 +33,8 @@ constexpr char kStems[] =
 class AffixExpanderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("talvori-affixes-" + std::to_string(::getpid()));
+    dir_ =
+        std::filesystem::temp_directory_path() / ("talvori-affixes-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
     std::ofstream(dir_ / "test.aff") << kAffix;
     std::ofstream(dir_ / "test.dic") << kStems;
@@ -50,8 +50,8 @@ class AffixExpanderTest : public ::testing::Test {
 
 TEST_F(AffixExpanderTest, ExpandsStemsByTheirRules) {
   const std::vector<std::string> expected = {
-      "amigo", "amigos", "buses",   "bus",     "cantando", "cantandolo", "cantar", "casa",
-      "casas", "gesagt", "l'",      "raízs",   "recasa",   "recasas",    "sagen",  "tothom"};
+      "amigo", "amigos", "buses", "bus",   "cantando", "cantandolo", "cantar", "casa",
+      "casas", "gesagt", "l'",    "raízs", "recasa",   "recasas",    "sagen",  "tothom"};
   std::vector<std::string> sorted = expected;
   std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(expand(), sorted);
@@ -76,8 +76,8 @@ TEST_F(AffixExpanderTest, OptionsLimitTheForms) {
 
   ExpansionOptions stems;
   stems.stemsOnly = true;
-  EXPECT_EQ(expand(stems), (std::vector<std::string>{"amigo", "bus", "cantar", "casa", "l'",
-                                                     "raíz", "sagen", "tothom"}));
+  EXPECT_EQ(expand(stems), (std::vector<std::string>{"amigo", "bus", "cantar", "casa", "l'", "raíz",
+                                                     "sagen", "tothom"}));
 
   ExpansionOptions longOnes;
   longOnes.minLength = 7;

@@ -334,7 +334,8 @@ class Expander {
       if (end == std::u32string_view::npos) end = form.size();
       const std::u32string_view part = form.substr(begin, end - begin);
       bool letters = !part.empty();
-      for (char32_t c : part) letters &= u_isalpha(static_cast<UChar32>(c)) || c == U'\'' || c == U'’';
+      for (char32_t c : part)
+        letters &= u_isalpha(static_cast<UChar32>(c)) || c == U'\'' || c == U'’';
       if (letters) forms_.insert(lower(part));
       begin = end + 1;
     }
@@ -380,4 +381,3 @@ std::vector<std::string> expandDictionary(const std::string& affPath, const std:
 }
 
 }  // namespace talvori
-

@@ -32,8 +32,8 @@ std::string buildWordFilters(const std::vector<WordFilterSource>& sources) {
         block[bit >> 3] = static_cast<char>(block[bit >> 3] | (1u << (bit & 7)));
       }
     }
-    offset = (offset + WordFilter::kBlockBytes - 1) / WordFilter::kBlockBytes *
-             WordFilter::kBlockBytes;
+    offset =
+        (offset + WordFilter::kBlockBytes - 1) / WordFilter::kBlockBytes * WordFilter::kBlockBytes;
     WordFilterEntry& entry = entries[n];
     entry = {};
     source.language.copy(entry.language, sizeof entry.language);

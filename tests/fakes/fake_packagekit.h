@@ -25,7 +25,8 @@ namespace talvori::testing {
 
 inline const QString kService = QStringLiteral("org.freedesktop.PackageKit");
 inline const QString kTransaction = QStringLiteral("org.freedesktop.PackageKit.Transaction");
-inline const QString kAvailableId = QStringLiteral("apertium-eu-en;0.3.3-1;all;debian-oldstable-main");
+inline const QString kAvailableId =
+    QStringLiteral("apertium-eu-en;0.3.3-1;all;debian-oldstable-main");
 inline const QString kInstalledId = QStringLiteral("apertium-eu-en;0.3.3-1;all;manual:debian");
 
 // A message bus of the test's own: dbus-daemon with a configuration that lets anyone own any

@@ -83,10 +83,9 @@ inline std::vector<Reply> parseReplies(const std::string& output) {
     check(value.size() == 2, "reply has other members", line);
     const char* member = hasText ? "text" : "error";
     check(value[member].is_string(), "text or error is not a string", line);
-    const Reply reply = hasText ? Reply::success(value["id"].get<std::string>(),
-                                                 value["text"].get<std::string>())
-                                : Reply::failure(value["id"].get<std::string>(),
-                                                 value["error"].get<std::string>());
+    const Reply reply =
+        hasText ? Reply::success(value["id"].get<std::string>(), value["text"].get<std::string>())
+                : Reply::failure(value["id"].get<std::string>(), value["error"].get<std::string>());
     std::string encoded;
     encodeReply(reply, encoded);
     check(encoded == line, "reply is not in its compact form", line);
