@@ -17,8 +17,8 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 
+#include "platform/apertium/apertium_mode.h"
 #include "platform/apertium/apertium_pairs.h"
-#include "platform/apertium/apertium_pipeline.h"
 #include "platform/apertium/apertium_service.h"
 #include "platform/apertium/apertium_text_format.h"
 #include "tests/fakes/fake_package_installer.h"
@@ -166,7 +166,7 @@ TEST(ApertiumPairsTest, MapsCodesAndFindsModes) {
   fs::remove_all(dir);
 }
 
-TEST(ApertiumPipelineTest, ParsesModeCommandsWithoutAShell) {
+TEST(ApertiumModeTest, ParsesModeCommandsWithoutAShell) {
   const auto programs = parseModeCommand(
       "lt-proc -z '/a b/x.bin' | apertium-tagger -g $2 \"q\\\"t\" | lt-proc $1 g\\ h 2>/dev/null\n",
       "-n");
