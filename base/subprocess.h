@@ -50,9 +50,9 @@ struct SubprocessOptions {
   std::chrono::milliseconds stopGrace{1000};
 };
 
-// How a read, a write or a wait ended.
+// How a read or a write ended.
 enum class IoStatus {
-  ok,        // bytes moved (or, for a wait, the programs ended)
+  ok,        // bytes moved
   timedOut,  // the deadline passed first
   closed,    // the output has ended, or the first program no longer reads its input
   failed,    // any other fault, including use after stop()
