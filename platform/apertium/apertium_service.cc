@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/utf8.h"
+#include "platform/apertium/apertium_mode.h"
 #include "platform/apertium/apertium_pairs.h"
 #include "platform/apertium/apertium_pipeline.h"
 #include "platform/apertium/apertium_text_format.h"
@@ -82,7 +83,6 @@ class DirectionWorker {
   };
 
   void run() {
-    blockBrokenPipeSignal();
     while (true) {
       Job job;
       {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,12 @@ namespace {
 constexpr std::string_view kMagic = "TLVDICT1";
 constexpr std::uint32_t kVersion = 1;
 constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 8 + 2 * 32 + 16;
+// Far beyond any dictionary's need (a table three quarters full of a few hundred thousand keys
+// has well under a million slots), and small enough that a damaged count cannot make a table
+// of gigabytes.
+constexpr std::uint64_t kMostSlots = 1ULL << 24;
+// Records and answers are found by 32-bit offsets.
+constexpr std::uint64_t kMostAreaSize = 0xFFFFFFFFULL;
 
 std::uint64_t fnv1a(std::string_view key) {
   std::uint64_t hash = 0xcbf29ce484222325ULL;
@@ -49,10 +56,17 @@ bool inside(std::uint64_t offset, std::uint64_t length, std::size_t size) {
   return offset <= size && length <= size - offset;
 }
 
+// Whether an area of a file of `size` bytes lies after the header and inside the file.
+bool isArea(std::uint64_t offset, std::uint64_t length, std::size_t size) {
+  return offset >= kHeaderSize && inside(offset, length, size);
+}
+
 }  // namespace
 
 std::unique_ptr<DictionaryIndex> DictionaryIndex::open(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer; nothing but a regular file is
+  // read, and reading a regular file never waits on that flag.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return nullptr;
   struct stat status;
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
@@ -96,8 +110,8 @@ bool DictionaryIndex::readHeader() {
     const std::uint64_t records = readLittle(header + at + 16, 8);
     const std::uint64_t recordsSize = readLittle(header + at + 24, 8);
     at += 32;
-    if (slotCount == 0 || slotCount > (1ULL << 30) || !inside(slots, slotCount * 4, size_) ||
-        !inside(records, recordsSize, size_)) {
+    if (slotCount == 0 || slotCount > kMostSlots || !isArea(slots, slotCount * 4, size_) ||
+        recordsSize > kMostAreaSize || !isArea(records, recordsSize, size_)) {
       return false;
     }
     *table = Table{static_cast<std::size_t>(slots), static_cast<std::size_t>(slotCount),
@@ -105,7 +119,7 @@ bool DictionaryIndex::readHeader() {
   }
   const std::uint64_t answers = readLittle(header + at, 8);
   const std::uint64_t answersSize = readLittle(header + at + 8, 8);
-  if (!inside(answers, answersSize, size_)) return false;
+  if (answersSize > kMostAreaSize || !isArea(answers, answersSize, size_)) return false;
   answers_ = static_cast<std::size_t>(answers);
   answersSize_ = static_cast<std::size_t>(answersSize);
   return true;
@@ -115,7 +129,8 @@ std::optional<std::string> DictionaryIndex::find(const Table& table, std::string
   if (key.empty() || key.size() > 255) return std::nullopt;
   std::size_t slot = static_cast<std::size_t>(fnv1a(key) % table.slotCount);
   unsigned char bytes[1 + 255 + 4];
-  for (std::size_t probe = 0; probe < table.slotCount;
+  const std::size_t probes = std::min(table.slotCount, kDictionaryIndexProbes);
+  for (std::size_t probe = 0; probe < probes;
        ++probe, slot = slot + 1 == table.slotCount ? 0 : slot + 1) {
     if (!read(table.slots + 4 * slot, 4, bytes)) return std::nullopt;
     const std::uint64_t entry = readLittle(bytes, 4);
@@ -178,18 +193,28 @@ std::string encodeDictionaryIndex(const std::map<std::string, std::string>& chin
     for (const auto& [key, answer] : pairs) {
       kept += !key.empty() && key.size() <= 255 && !answer.empty() && answer.size() <= 0xFFFF;
     }
-    const std::size_t slotCount = kept + kept / 3 + 1;  // at most three quarters full
-    Built built{std::vector<std::uint32_t>(slotCount, 0), {}};
-    for (const auto& [key, answer] : pairs) {
-      if (key.empty() || key.size() > 255 || answer.empty() || answer.size() > 0xFFFF) continue;
-      std::size_t slot = static_cast<std::size_t>(fnv1a(key) % slotCount);
-      while (built.slots[slot] != 0) slot = slot + 1 == slotCount ? 0 : slot + 1;
-      built.slots[slot] = static_cast<std::uint32_t>(built.records.size() + 1);
-      built.records += static_cast<char>(key.size());
-      built.records += key;
-      appendLittle(built.records, answerOffset(answer), 4);
+    // At most three quarters full; more slots while a key would land too far from its home.
+    for (std::size_t slotCount = kept + kept / 3 + 1;; slotCount += slotCount / 3 + 1) {
+      Built built{std::vector<std::uint32_t>(slotCount, 0), {}};
+      bool placed = true;
+      for (const auto& [key, answer] : pairs) {
+        if (key.empty() || key.size() > 255 || answer.empty() || answer.size() > 0xFFFF) continue;
+        std::size_t slot = static_cast<std::size_t>(fnv1a(key) % slotCount);
+        std::size_t probe = 0;
+        while (built.slots[slot] != 0 && ++probe < kDictionaryIndexProbes) {
+          slot = slot + 1 == slotCount ? 0 : slot + 1;
+        }
+        if (probe == kDictionaryIndexProbes) {
+          placed = false;
+          break;
+        }
+        built.slots[slot] = static_cast<std::uint32_t>(built.records.size() + 1);
+        built.records += static_cast<char>(key.size());
+        built.records += key;
+        appendLittle(built.records, answerOffset(answer), 4);
+      }
+      if (placed) return built;
     }
-    return built;
   };
   const Built tables[2] = {buildTable(chinese), buildTable(english)};
 

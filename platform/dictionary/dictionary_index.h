@@ -9,15 +9,17 @@
 //            size, and last u64 answers offset, u64 answers size
 //   slots    u32 each: 0 for an empty slot, else 1 + the offset of a record in the records area;
 //            a key's home slot is its 64-bit FNV-1a hash modulo the count, and collisions go to
-//            the next slots in turn
+//            the next slots in turn, never kDictionaryIndexProbes or more past the home slot
 //   records  u8 key length, key bytes, u32 offset of the answer in the answers area
 //   answers  u16 length, UTF-8 bytes
 //
-// Opening checks the header and that every area lies inside the file; each look-up checks the
-// offsets it follows, so a damaged file gives no answer or a wrong one but is never read out of
-// bounds, and a file cut short later only fails look-ups. The file is read with pread(2) rather
-// than mapped: its pages then stay in the page cache without counting towards the agent's
-// resident size. Look-ups may run on any thread.
+// Opening takes regular files only (a FIFO or a device in the index's place is passed over, not
+// waited on), and checks the header: every area lies inside the file after the header, and the
+// sizes keep within what the format can address. Each look-up checks the offsets it follows and
+// probes at most kDictionaryIndexProbes slots, so a damaged file gives no answer or a wrong one,
+// quickly, but is never read out of bounds, and a file cut short later only fails look-ups. The
+// file is read with pread(2) rather than mapped: its pages then stay in the page cache without
+// counting towards the agent's resident size. Look-ups may run on any thread.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +31,10 @@
 #include <string_view>
 
 namespace talvori {
+
+// How many slots a look-up probes at most, from a key's home slot on; the writer places every
+// key within this many.
+inline constexpr std::size_t kDictionaryIndexProbes = 512;
 
 class DictionaryIndex {
  public:
@@ -69,6 +75,7 @@ class DictionaryIndex {
 
 // The bytes of an index file holding `chinese` (Chinese key to English) and `english` (English
 // key to Chinese). Keys longer than 255 bytes and answers longer than 65,535 bytes are left out.
+// A table whose collisions would put a key too far from its home slot is given more slots.
 std::string encodeDictionaryIndex(const std::map<std::string, std::string>& chinese,
                                   const std::map<std::string, std::string>& english);
 

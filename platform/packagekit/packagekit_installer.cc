@@ -1,7 +1,10 @@
 #include "platform/packagekit/packagekit_installer.h"
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include <QDBusArgument>
@@ -10,6 +13,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -47,16 +51,17 @@ class SignalRelay final : public QObject {
 
 // One install: a Resolve transaction that finds the package id, then an InstallPackages
 // transaction for it, each with the interactive hint, one action per transaction as PackageKit
-// requires. It answers once, from an event-loop turn after the one that made it, and then deletes
-// itself. Main thread only.
+// requires. Its stall limits run from its making, so that waiting for the bus counts in them. It
+// answers once, from an event-loop turn after the one that made it, and then deletes itself.
+// Main thread only.
 class Install final : public QObject {
  public:
   using Progress = std::function<void(std::optional<int>)>;
 
-  Install(QDBusConnection bus, QString package, const PackageKitOptions& options, Progress progress,
+  Install(QString package, const PackageKitOptions& options, Progress progress,
           PackageInstaller::Done done, QObject* parent)
       : QObject(parent),
-        bus_(std::move(bus)),
+        bus_(QString()),
         package_(std::move(package)),
         callTimeout_(static_cast<int>(options.quietLimit.count())),
         progress_(std::move(progress)),
@@ -67,20 +72,18 @@ class Install final : public QObject {
     total_.setInterval(options.totalLimit);
     connect(&quiet_, &QTimer::timeout, this, [this] { giveUp(); });
     connect(&total_, &QTimer::timeout, this, [this] { giveUp(); });
-  }
-
-  void start() {
-    if (finished_) return;
-    if (!bus_.isConnected()) {
-      finish(false);
-      return;
-    }
     quiet_.start();
     total_.start();
+  }
+
+  // Goes on over `bus`, connected, once it is there.
+  void begin(QDBusConnection bus) {
+    if (finished_) return;
+    bus_ = std::move(bus);
     createTransaction();
   }
 
-  // Ends the install as failed; for when PackageKit has left the bus.
+  // Ends the install as failed; for when the bus cannot be reached or PackageKit has left it.
   void abandon() { finish(false); }
 
   // Runs once with the answer, after the install has ended.
@@ -233,55 +236,110 @@ class Install final : public QObject {
   SignalRelay* relay_ = nullptr;
 };
 
+// Connecting to a bus blocks until the bus daemon answers, and one that takes connections but
+// never answers (stopped, or hung) would block forever; so each connection attempt runs on a
+// thread of its own, which tells the installer the outcome through its event loop. The
+// installer may be gone by then: it clears `installer` under the lock when it is destroyed.
+class PackageKitInstaller;
+struct ConnectAttempt {
+  std::mutex mutex;
+  PackageKitInstaller* installer = nullptr;
+};
+
 class PackageKitInstaller final : public QObject, public PackageInstaller {
  public:
   explicit PackageKitInstaller(PackageKitOptions options)
       : options_(std::move(options)),
         connectionName_(QStringLiteral("talvori-packagekit-%1").arg(++instances_)) {}
 
-  // Installs still running are children, and go unanswered.
+  // Installs still running are children, and go unanswered. An attempt to connect still under
+  // way is left to end on its own thread, which then closes what it opened.
   ~PackageKitInstaller() override {
+    if (attempt_) {
+      std::lock_guard lock(attempt_->mutex);
+      attempt_->installer = nullptr;
+    }
     delete watcher_;
     if (connected_) QDBusConnection::disconnectFromBus(connectionName_);
   }
 
   void install(const std::string& package, Done done) override {
+    // While an attempt to connect is under way, QtDBus may be stuck inside it, and anything
+    // asked of QtDBus here would wait with it: nothing is until the attempt has ended.
+    if (!attempt_ && connected_ && !QDBusConnection(connectionName_).isConnected()) {
+      dropConnection();
+    }
     auto* job = new Install(
-        connection(), QString::fromStdString(package), options_,
+        QString::fromStdString(package), options_,
         [this](std::optional<int> percent) { reportProgress(percent); }, std::move(done), this);
     running_.insert(job);
-    job->onEnd = [this](Install* ended) { running_.remove(ended); };
-    QMetaObject::invokeMethod(
-        job, [job] { job->start(); }, Qt::QueuedConnection);
+    job->onEnd = [this](Install* ended) {
+      running_.remove(ended);
+      waiting_.removeOne(ended);
+    };
+    if (connected_) {
+      QMetaObject::invokeMethod(
+          job, [job, bus = QDBusConnection(connectionName_)] { job->begin(bus); },
+          Qt::QueuedConnection);
+      return;
+    }
+    waiting_.append(job);
+    if (!attempt_) startConnecting();
   }
 
  private:
-  // The one connection, made now if there is none yet; it is not connected when the bus cannot be
-  // reached.
-  QDBusConnection connection() {
+  // Starts an attempt to connect to the bus; its outcome comes to attemptEnded() later.
+  void startConnecting() {
+    attempt_ = std::make_shared<ConnectAttempt>();
+    attempt_->installer = this;
+    std::thread([attempt = attempt_, name = connectionName_, address = options_.busAddress] {
+      const QDBusConnection bus =
+          address.empty() ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, name)
+                          : QDBusConnection::connectToBus(QString::fromStdString(address), name);
+      const bool reached = bus.isConnected();
+      std::lock_guard lock(attempt->mutex);
+      if (attempt->installer == nullptr) {
+        QDBusConnection::disconnectFromBus(name);
+        return;
+      }
+      PackageKitInstaller* installer = attempt->installer;
+      // Posted to the installer, the call is dropped if the installer goes before it runs.
+      QMetaObject::invokeMethod(
+          installer, [installer, reached] { installer->attemptEnded(reached); },
+          Qt::QueuedConnection);
+    }).detach();
+  }
+
+  // The attempt has ended: the installs waiting for it go on over the bus, or fail.
+  void attemptEnded(bool reached) {
+    attempt_.reset();
+    const QDBusConnection bus(connectionName_);
+    connected_ = reached && bus.isConnected();
     if (connected_) {
-      QDBusConnection bus(connectionName_);
-      if (bus.isConnected()) return bus;
-      delete watcher_;
-      watcher_ = nullptr;
+      watcher_ = new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange);
+      QObject::connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                       [this](const QString&, const QString& oldOwner, const QString&) {
+                         if (!oldOwner.isEmpty()) abandonAll();
+                       });
+    } else {
       QDBusConnection::disconnectFromBus(connectionName_);
     }
-    QDBusConnection bus =
-        options_.busAddress.empty()
-            ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, connectionName_)
-            : QDBusConnection::connectToBus(QString::fromStdString(options_.busAddress),
-                                            connectionName_);
-    connected_ = bus.isConnected();
-    if (!connected_) {
-      QDBusConnection::disconnectFromBus(connectionName_);
-      return bus;
+    const QList<Install*> waiting = std::exchange(waiting_, {});
+    for (Install* install : waiting) {
+      if (connected_) {
+        install->begin(bus);
+      } else {
+        install->abandon();
+      }
     }
-    watcher_ = new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange);
-    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString& oldOwner, const QString&) {
-              if (!oldOwner.isEmpty()) abandonAll();
-            });
-    return bus;
+  }
+
+  // Closes a connection that has been lost, so that the next install connects afresh.
+  void dropConnection() {
+    delete watcher_;
+    watcher_ = nullptr;
+    QDBusConnection::disconnectFromBus(connectionName_);
+    connected_ = false;
   }
 
   // PackageKit left the bus (or another took its name): every install it was running fails.
@@ -295,8 +353,10 @@ class PackageKitInstaller final : public QObject, public PackageInstaller {
   const PackageKitOptions options_;
   const QString connectionName_;
   bool connected_ = false;
+  std::shared_ptr<ConnectAttempt> attempt_;  // while an attempt to connect is under way
   QDBusServiceWatcher* watcher_ = nullptr;
   QSet<Install*> running_;
+  QList<Install*> waiting_;  // for the attempt under way
 };
 
 }  // namespace

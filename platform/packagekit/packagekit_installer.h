@@ -13,7 +13,8 @@ struct PackageKitOptions {
   // The bus PackageKit is on: empty for the system bus, found the way the D-Bus library finds it,
   // or a D-Bus address (tests use a private bus).
   std::string busAddress;
-  // An install that has heard nothing from PackageKit for this long is cancelled and fails.
+  // An install that has heard nothing from PackageKit (or the bus) for this long is cancelled
+  // and fails.
   // PackageKit reports several times a second while it works; it goes quiet while the user answers
   // the password dialog, while dpkg runs its triggers (seconds), and while apt waits for a silent
   // server until apt's own network timeouts give up.
@@ -26,8 +27,11 @@ struct PackageKitOptions {
 // package id, then installs that id in a second transaction. Every transaction carries the
 // interactive hint, so polkit asks the user with the desktop's own dialog. The bus connection is
 // made on the first install and kept for the installer's life (a failed connection is tried again
-// on the next install); an install fails when PackageKit's bus name loses its owner. Needs the
-// Qt application object; main thread only, like the interface.
+// on the next install); an install fails when PackageKit's bus name loses its owner. Connecting
+// runs on a thread of its own, since it waits for the bus daemon to answer: a bus that never
+// answers holds up no caller, the wait counts in the stall limits of the installs that need the
+// bus, and installs asked for meanwhile wait for the same attempt. Needs the Qt application
+// object; main thread only, like the interface.
 std::unique_ptr<PackageInstaller> makePackageKitInstaller(PackageKitOptions options = {});
 
 }  // namespace talvori

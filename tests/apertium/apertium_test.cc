@@ -17,12 +17,13 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 
+#include "platform/apertium/apertium_mode.h"
 #include "platform/apertium/apertium_pairs.h"
-#include "platform/apertium/apertium_pipeline.h"
 #include "platform/apertium/apertium_service.h"
 #include "platform/apertium/apertium_text_format.h"
 #include "tests/fakes/fake_package_installer.h"
 #include "tests/fakes/manual_main_queue.h"
+#include "tests/support/agent_process.h"
 
 namespace talvori {
 namespace {
@@ -137,6 +138,19 @@ class Translator {
   std::unique_ptr<TranslationService> service_;
 };
 
+// Waits until a request sits unread in the input of one of the pipeline's programs, stopped so
+// that it cannot take it; gives whether it came.
+bool requestReachedPipeline(const std::vector<Process>& pipeline) {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const Process& p : pipeline) {
+      if (testing::unreadInput(p.pid).value_or(0) > 0) return true;
+    }
+    std::this_thread::sleep_for(5ms);
+  }
+  return false;
+}
+
 void expectNoChildrenLeft() {
   for (const Process& child : children()) ADD_FAILURE() << "child " << child.pid << " left";
 }
@@ -166,7 +180,7 @@ TEST(ApertiumPairsTest, MapsCodesAndFindsModes) {
   fs::remove_all(dir);
 }
 
-TEST(ApertiumPipelineTest, ParsesModeCommandsWithoutAShell) {
+TEST(ApertiumModeTest, ParsesModeCommandsWithoutAShell) {
   const auto programs = parseModeCommand(
       "lt-proc -z '/a b/x.bin' | apertium-tagger -g $2 \"q\\\"t\" | lt-proc $1 g\\ h 2>/dev/null\n",
       "-n");
@@ -267,13 +281,31 @@ TEST(ApertiumServiceTest, KilledPipelineFailsTheRequestAndTheNextSucceeds) {
       translator.service().makeSession(TranslationConfiguration(Language("es"), Language("en")));
   std::optional<std::optional<std::string>> result;
   session->translate("El perro corre.", [&](std::optional<std::string> r) { result = r; });
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(requestReachedPipeline(pipeline));
   ::kill(pipeline[pipeline.size() / 2].pid, SIGKILL);
   for (const Process& p : pipeline) ::kill(p.pid, SIGCONT);
   ASSERT_TRUE(translator.queue().runUntil([&] { return result.has_value(); }, 10s));
   EXPECT_EQ(*result, std::nullopt);
   EXPECT_THAT(translator.translate("Hola."), Optional(std::string("Hello.")));
   for (const Process& p : children()) EXPECT_NE(p.state, 'Z');
+  translator.end();
+  expectNoChildrenLeft();
+}
+
+// A program that stops mid-pipeline fails the request once its deadline has passed, and is
+// killed with its pipeline even though a stopped process would not act on SIGTERM; the next
+// request gets a fresh pipeline. The deadline leaves the pipeline's start ample time.
+TEST(ApertiumServiceTest, AStoppedProgramFailsOneRequestAndIsKilled) {
+  ApertiumOptions options;
+  options.timeout = 2s;
+  Translator translator(options);
+  ASSERT_THAT(translator.translate("Hola."), Optional(std::string("Hello.")));
+  const std::vector<Process> pipeline = children();
+  ASSERT_GT(pipeline.size(), 3u);
+  ::kill(pipeline.front().pid, SIGSTOP);
+  EXPECT_EQ(translator.translate("El perro corre."), std::nullopt);
+  EXPECT_TRUE(gone(pipeline.front().pid)) << "the stopped program was left behind";
+  EXPECT_THAT(translator.translate("Hola."), Optional(std::string("Hello.")));
   translator.end();
   expectNoChildrenLeft();
 }

@@ -2,6 +2,7 @@
 // the answers and their ranking, the service's delivery, and damaged index files.
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -302,14 +303,54 @@ TEST_F(DictionaryServiceTest, ADamagedIndexFailsCleanly) {
     write(damaged);
     EXPECT_EQ(DictionaryIndex::open(path_), nullptr) << at;
   }
-  // Damage past the header may give wrong answers or none, but every look-up stays in bounds.
+  // Damage past the header may give wrong answers or none, but never an answer read from outside
+  // the answer pool, and damage to one table's slots or records leaves the other table's answers
+  // as they were.
+  const auto field = [&](std::size_t at) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 8; i-- > 0;)
+      value = (value << 8) | static_cast<unsigned char>(whole[at + i]);
+    return static_cast<std::size_t>(value);
+  };
+  const auto inTable = [&](std::size_t at, std::size_t header) {
+    const std::size_t slots = field(header), records = field(header + 16);
+    return (at >= slots && at < slots + 4 * field(header + 8)) ||
+           (at >= records && at < records + field(header + 24));
+  };
+  const std::size_t answers = field(88);
+  const std::vector<std::string> chineseKeys = {"电脑", "苹果", "昰", "不在"};
+  const std::vector<std::string> englishKeys = {"computer", "germany", "canada", "absent"};
+  std::vector<std::optional<std::string>> english, chinese;
+  {
+    write(whole);
+    auto index = DictionaryIndex::open(path_);
+    ASSERT_TRUE(index);
+    for (const std::string& key : chineseKeys) english.push_back(index->englishFor(key));
+    for (const std::string& key : englishKeys) chinese.push_back(index->chineseFor(key));
+  }
   for (std::size_t at = 104; at < whole.size(); at += 7) {
     std::string damaged = whole;
     damaged[at] = static_cast<char>(damaged[at] ^ 0xA5);
     write(damaged);
-    if (auto index = DictionaryIndex::open(path_)) {
-      for (const char* key : {"电脑", "苹果", "昰", "不在"}) index->englishFor(key);
-      for (const char* key : {"computer", "germany", "canada", "absent"}) index->chineseFor(key);
+    auto index = DictionaryIndex::open(path_);
+    if (!index) continue;
+    for (std::size_t i = 0; i < chineseKeys.size(); ++i) {
+      const auto answer = index->englishFor(chineseKeys[i]);
+      if (answer) {
+        EXPECT_NE(damaged.find(*answer, answers), std::string::npos) << at;
+      }
+      if (inTable(at, 56)) {
+        EXPECT_EQ(answer, english[i]) << at;
+      }
+    }
+    for (std::size_t i = 0; i < englishKeys.size(); ++i) {
+      const auto answer = index->chineseFor(englishKeys[i]);
+      if (answer) {
+        EXPECT_NE(damaged.find(*answer, answers), std::string::npos) << at;
+      }
+      if (inTable(at, 24)) {
+        EXPECT_EQ(answer, chinese[i]) << at;
+      }
     }
   }
   write(

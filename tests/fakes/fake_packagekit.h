@@ -3,14 +3,6 @@
 // sends, acting out an outcome the test chooses.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
 #include <string>
@@ -22,6 +14,8 @@
 #include <QDBusVirtualObject>
 #include <QVariantMap>
 
+#include "tests/fakes/private_bus.h"
+
 namespace talvori::testing {
 
 inline const QString kService = QStringLiteral("org.freedesktop.PackageKit");
@@ -29,51 +23,6 @@ inline const QString kTransaction = QStringLiteral("org.freedesktop.PackageKit.T
 inline const QString kAvailableId =
     QStringLiteral("apertium-eu-en;0.3.3-1;all;debian-oldstable-main");
 inline const QString kInstalledId = QStringLiteral("apertium-eu-en;0.3.3-1;all;manual:debian");
-
-// A message bus of the test's own: dbus-daemon with a configuration that lets anyone own any
-// name, listening on a socket in a fresh folder. Stopped (by process id) and removed at the end.
-class PrivateBus {
- public:
-  PrivateBus() {
-    char folder[] = "/tmp/talvori-bus-XXXXXX";
-    folder_ = ::mkdtemp(folder);
-    address_ = "unix:path=" + (folder_ / "socket").string();
-    std::ofstream(folder_ / "bus.conf")
-        << "<busconfig><type>session</type><listen>" << address_ << "</listen>"
-        << "<auth>EXTERNAL</auth><policy context=\"default\">"
-        << "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-        << "<allow own=\"*\"/></policy></busconfig>\n";
-    const std::string config = "--config-file=" + (folder_ / "bus.conf").string();
-    // The bus ends with the test's main thread, even when the test dies without cleaning up.
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      ::execl("/usr/bin/dbus-daemon", "dbus-daemon", config.c_str(), "--nofork", nullptr);
-      ::_exit(127);
-    }
-    for (int i = 0; i < 400 && pid_ > 0 && !std::filesystem::exists(folder_ / "socket"); ++i) {
-      ::usleep(25000);
-    }
-  }
-
-  ~PrivateBus() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    std::filesystem::remove_all(folder_);
-  }
-
-  const std::string& address() const { return address_; }
-
- private:
-  std::filesystem::path folder_;
-  std::string address_;
-  pid_t pid_ = -1;
-};
 
 // Stands in for PackageKit: answers its methods on every path, and acts out the outcome the test
 // chose with the signals the real daemon sends. It writes down each call ("Resolve 65536
@@ -204,14 +153,16 @@ class FakePackageKit final : public QDBusVirtualObject {
 // started and gives it up when it leaves (as the daemon does when it ends), or at the end.
 class PackageKitOnBus {
  public:
-  explicit PackageKitOnBus(const std::string& address)
-      : connection_(QDBusConnection::connectToBus(QString::fromStdString(address),
-                                                  QStringLiteral("stand-in-packagekit"))) {}
+  // `name` names the connection within this process; each bus needs one of its own.
+  explicit PackageKitOnBus(const std::string& address,
+                           const QString& name = QStringLiteral("stand-in-packagekit"))
+      : name_(name),
+        connection_(QDBusConnection::connectToBus(QString::fromStdString(address), name)) {}
   ~PackageKitOnBus() {
     connection_.unregisterService(kService);
     connection_.unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
     connection_ = QDBusConnection(QString());
-    QDBusConnection::disconnectFromBus(QStringLiteral("stand-in-packagekit"));
+    QDBusConnection::disconnectFromBus(name_);
   }
   PackageKitOnBus(const PackageKitOnBus&) = delete;
   PackageKitOnBus& operator=(const PackageKitOnBus&) = delete;
@@ -229,6 +180,7 @@ class PackageKitOnBus {
   FakePackageKit fake;
 
  private:
+  const QString name_;
   QDBusConnection connection_;
 };
 

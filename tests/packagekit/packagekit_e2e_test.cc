@@ -18,17 +18,20 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
 
+#include "tests/fakes/private_bus.h"
 #include "tests/support/agent_process.h"
 
 namespace talvori {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::errorReply;
 using testing::requestLine;
 using testing::startHeadlessAgent;
 
@@ -202,6 +205,36 @@ TEST(FirstUse, InstallsAMissingPairThroughPackageKitAndTranslates) {
   EXPECT_EQ(agent->errors(), "");
 
   EXPECT_TRUE(machine.restore()) << "the packages the install added are still installed";
+}
+
+// A system bus that takes connections and never answers (its daemon stopped) holds up nothing
+// but the first use waiting for it: while it waits, requests are still admitted or turned away
+// at once, and the end of input ends the agent. (That the install then fails at the stall limit
+// is tested on the installer, with a short limit.) Needs no root: the bus is a plain private one.
+TEST(FirstUse, AHungSystemBusHoldsUpNothingElse) {
+  if (std::filesystem::exists("/usr/share/apertium/modes/eo-en.mode")) {
+    GTEST_SKIP() << kPackage << " is installed, so nothing needs the bus";
+  }
+  testing::PrivateBus bus;
+  bus.freeze();
+  auto agent = startHeadlessAgent({.environment = {"DBUS_SYSTEM_BUS_ADDRESS=" + bus.address()}});
+  agent->write(requestLine("eo", kEsperanto, "en"));
+  for (int i = 0; i < 3000 && bus.connections() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(bus.connections(), 0) << "the first use never reached for the bus";
+
+  // Turned away at admission: a request without text, and one more than the queue holds.
+  std::string requests = requestLine("empty", "", "en");
+  for (int i = 0; i <= 32; ++i) requests += requestLine(std::to_string(i), kEnglish, "en");
+  agent->write(requests);
+  const auto lines = agent->readLines(2, 30s);
+  ASSERT_EQ(lines.size(), 2u) << "nothing answered while the bus hangs; " << agent->errors();
+  EXPECT_EQ(lines[0], errorReply("empty", testing::kInvalidMessage));
+  EXPECT_EQ(lines[1], errorReply("32", testing::kQueueFullMessage));
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(20s), 0) << "the end of input did not end the agent";
+  EXPECT_EQ(agent->errors(), "");
 }
 
 }  // namespace

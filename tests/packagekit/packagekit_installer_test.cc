@@ -1,9 +1,13 @@
 // The PackageKit installer against a stand-in PackageKit on a private D-Bus bus of the test's own.
 #include "platform/packagekit/packagekit_installer.h"
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -157,6 +161,68 @@ TEST_F(PackageKitInstallerTest, CancelsAndFailsStalledInstalls) {
   EXPECT_EQ(install(*endless), false);
   chatter.stop();
   EXPECT_TRUE(cancelled());
+}
+
+// An install that keeps signalling outlives the quiet limit many times over, since each signal
+// starts it afresh; once the signals stop, the limit ends the install.
+TEST_F(PackageKitInstallerTest, SignalsKeepAnInstallAlivePastTheQuietLimit) {
+  startDaemon();
+  fake_.setOutcome(Outcome::hold);
+  auto installer = makeInstaller(600ms, 10min);
+  startInstall(*installer);
+  ASSERT_TRUE(
+      testing::runEventsUntil([this] { return progress_ == std::vector<std::string>{"10"}; }, 20s));
+  QTimer chatter;
+  QObject::connect(&chatter, &QTimer::timeout,
+                   [this] { fake_.sendPercentage(daemon_.connection(), 20); });
+  chatter.start(30);
+  testing::runEventsUntil([this] { return answer_.has_value(); }, 4 * 600ms);
+  EXPECT_FALSE(answer_.has_value()) << "ended while PackageKit was still signalling";
+  chatter.stop();
+  EXPECT_TRUE(testing::runEventsUntil([this] { return answer_.has_value(); }, 20s));
+  EXPECT_EQ(answer_, false);
+  EXPECT_TRUE(cancelled());
+}
+
+// A bus that takes connections and never answers (its daemon stopped) holds up neither the
+// event loop nor an install past its stall limit, which counts the wait for the bus; a second
+// install waits for the same attempt. Once the bus answers again, the next install goes through.
+TEST_F(PackageKitInstallerTest, AHungBusHoldsUpNothingPastTheStallLimit) {
+  PrivateBus hung;
+  testing::PackageKitOnBus packageKit(hung.address(), QStringLiteral("stand-in-on-hung-bus"));
+  ASSERT_TRUE(packageKit.start());
+  hung.freeze();
+  // Should the installer block the event loop, the bus is let go after a while, so that the
+  // test fails instead of hanging.
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool over = false;
+  std::atomic<bool> thawed = false;
+  std::thread watchdog([&] {
+    std::unique_lock lock(mutex);
+    if (!ended.wait_for(lock, 30s, [&] { return over; })) {
+      thawed = true;
+      hung.thaw();
+    }
+  });
+
+  auto installer = makeInstaller(500ms, 60s, hung.address());
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    startInstall(*installer);
+    EXPECT_TRUE(testing::runEventsUntil([this] { return answer_.has_value(); }, 20s));
+    EXPECT_EQ(answer_, false);
+    EXPECT_FALSE(thawed) << "answered only once the bus was let go";
+  }
+  {
+    std::lock_guard lock(mutex);
+    over = true;
+  }
+  ended.notify_one();
+  watchdog.join();
+  hung.thaw();
+  EXPECT_EQ(install(*installer), true);
+  EXPECT_EQ(packageKit.fake.calls().back(),
+            "InstallPackages 2 apertium-eu-en;0.3.3-1;all;debian-oldstable-main");
 }
 
 // Without PackageKit on the bus, or without a bus at all, installs fail, later and every time.

@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -280,6 +282,19 @@ std::string textReply(const std::string& id, const std::string& text) {
 
 std::string errorReply(const std::string& id, const std::string& error) {
   return R"({"id":")" + id + R"(","error":")" + error + "\"}";
+}
+
+std::optional<std::size_t> unreadInput(pid_t pid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/fd/0";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat status;
+  int bytes = 0;
+  const bool known =
+      ::fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode) && ::ioctl(fd, FIONREAD, &bytes) == 0;
+  ::close(fd);
+  if (!known) return std::nullopt;
+  return static_cast<std::size_t>(bytes);
 }
 
 }  // namespace talvori::testing

@@ -97,6 +97,11 @@ long cpuTicks(pid_t pid);
 long statusKib(pid_t pid, std::string_view field);
 long wakeUps(pid_t pid);
 
+// The bytes written into the pipe that is a process's standard input and not read from it yet;
+// none when that is no pipe or cannot be looked at. A test that needs a request to have reached a
+// stopped engine program waits for this instead of sleeping.
+std::optional<std::size_t> unreadInput(pid_t pid);
+
 // One request line, ended by a line feed, and the reply lines (without their line feed) a
 // success and a failure give. The strings are put in as they are, unescaped.
 std::string requestLine(const std::string& id, const std::string& text, const std::string& target);
