@@ -1,8 +1,10 @@
 // Accuracy and speed of the language recogniser.
 //
-// Usage: recogniser_bench [EVAL_SET.tsv] [--benchmark_...]
+// Usage: recogniser_bench [EVAL_SET.tsv] [--verdicts] [--benchmark_...]
 // First prints accuracy per language and length on a label<TAB>text evaluation set (by default the
-// one bench/recogniser/make_eval_set.py wrote into the source tree), then runs the timings.
+// one bench/recogniser/make_eval_set.py wrote into the source tree), then runs the timings. With
+// --verdicts it prints instead the answer to each text, one answer<TAB>label<TAB>text line per
+// line of the set, so that two builds can be compared text by text.
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -118,6 +120,13 @@ void printAccuracy(const std::vector<Sample>& samples) {
   std::fflush(stdout);
 }
 
+void printVerdicts(const std::vector<Sample>& samples) {
+  for (const Sample& sample : samples) {
+    std::printf("%s\t%s\t%s\n", recognise(sample.text).c_str(), sample.label.c_str(),
+                sample.text.c_str());
+  }
+}
+
 std::vector<Sample>& evalSet() {
   static auto* samples = new std::vector<Sample>;
   return *samples;
@@ -212,11 +221,22 @@ void registerBenchmarks() {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   std::string path = TALVORI_SOURCE_DIR "/bench/recogniser/eval_set.tsv";
-  if (argc > 1) path = argv[1];
+  bool verdicts = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--verdicts") {
+      verdicts = true;
+    } else {
+      path = argv[i];
+    }
+  }
   talvori::evalSet() = talvori::readEvalSet(path);
   if (talvori::evalSet().empty()) {
     std::fprintf(stderr, "no evaluation set at %s\n", path.c_str());
     return 1;
+  }
+  if (verdicts) {
+    talvori::printVerdicts(talvori::evalSet());
+    return 0;
   }
   std::printf("Evaluation set: %s (%zu texts)\n\n", path.c_str(), talvori::evalSet().size());
   talvori::printAccuracy(talvori::evalSet());
