@@ -298,7 +298,7 @@ std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdi
     composed = composeAccents(text);
     text = composed;
   }
-  const std::span<const ProfileScore> scores = scoreLatinProfiles(text);
+  const ProfileScores scores = scoreLatinProfiles(text);
   std::optional<WordCensus> words;
   LanguageMask candidates = 0;
   if (countWords(text) <= kWordEvidenceMaxWords) {
