@@ -43,11 +43,6 @@ constexpr std::array<Family, 4> kFamilies = {{
     {"en", {"sco"}},
 }};
 
-// Texts shorter than this many code points are where CLD2 confuses close relatives most; from this
-// length on its own answer of a relative is kept, as it is then right more often than the
-// profiles, which tie on most such texts.
-constexpr size_t kShortTextLimit = 20;
-
 const ProfileScore* scoreOf(std::span<const ProfileScore> scores, std::string_view language) {
   for (const ProfileScore& s : scores) {
     if (s.language == language) return &s;
