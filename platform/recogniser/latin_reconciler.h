@@ -22,7 +22,7 @@ inline constexpr size_t kShortTextLimit = 20;
 
 // The language of `text` (valid UTF-8, Latin the script with most letters, at most
 // kReconcileMaxBytes) given what CLD2 said of it; none when neither CLD2 nor our own evidence
-// names one. Main thread only: the profiles' scratch storage is shared.
+// names one. Any thread.
 std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdict& cld2);
 
 }  // namespace talvori
