@@ -1,5 +1,6 @@
 // The script census of a text: its letters counted by Unicode script, and the East Asian
-// decision that scripts alone settle (Japanese, Korean, Simplified or Traditional Chinese).
+// decision that scripts alone settle (Japanese, Korean, Simplified or Traditional Chinese). Any
+// thread: the census reads only ICU's character properties and a table made at build time.
 #pragma once
 
 #include <array>

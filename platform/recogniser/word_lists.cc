@@ -11,8 +11,6 @@
 
 namespace talvori {
 
-std::string_view wordFilterData();  // word_filter_data.cc
-
 namespace {
 
 constexpr size_t kLanguages = kListedLanguages.size();
