@@ -1,12 +1,19 @@
 // Accuracy and speed of the language recogniser.
 //
-// Usage: recogniser_bench [EVAL_SET.tsv] [--benchmark_...]
+// Usage: recogniser_bench [EVAL_SET.tsv] [--verdicts] [--filters] [--benchmark_...]
 // First prints accuracy per language and length on a label<TAB>text evaluation set (by default the
-// one bench/recogniser/make_eval_set.py wrote into the source tree), then runs the timings.
+// one bench/recogniser/make_eval_set.py wrote into the source tree), then runs the timings. With
+// --verdicts it prints instead the answer to each text, one answer<TAB>label<TAB>text line per
+// line of the set, so that two builds can be compared text by text. With --filters it prints
+// instead the size of each word filter and how often it finds a word that is not in it.
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -16,6 +23,7 @@
 #include <benchmark/benchmark.h>
 
 #include "platform/recogniser/recogniser.h"
+#include "platform/recogniser/word_filter.h"
 
 namespace talvori {
 namespace {
@@ -118,6 +126,53 @@ void printAccuracy(const std::vector<Sample>& samples) {
   std::fflush(stdout);
 }
 
+void printVerdicts(const std::vector<Sample>& samples) {
+  for (const Sample& sample : samples) {
+    std::printf("%s\t%s\t%s\n", recognise(sample.text).c_str(), sample.label.c_str(),
+                sample.text.c_str());
+  }
+}
+
+// For each word filter compiled into the agent: its words, bits a word and probes; the share of
+// random strings of 12 letters (none of them a word) it finds, measured; and the share its fill
+// predicts, the mean over blocks of (bits set / 512) to the power of the probes.
+void printFilters() {
+  const std::string_view data = wordFilterData();
+  WordFilterHeader header;
+  std::memcpy(&header, data.data(), sizeof header);
+  constexpr int kTries = 4'000'000;
+  std::printf(
+      "| language | words | bits a word | probes | found of %d random strings | predicted |\n",
+      kTries);
+  std::printf("| --- | --- | --- | --- | --- | --- |\n");
+  for (uint32_t n = 0; n < header.languages; ++n) {
+    WordFilterEntry entry;
+    std::memcpy(&entry, data.data() + sizeof header + n * sizeof entry, sizeof entry);
+    const std::string language(entry.language, strnlen(entry.language, sizeof entry.language));
+    const WordFilter filter = *findWordFilter(data, language);
+    std::mt19937_64 random(n);
+    int found = 0;
+    std::string word(12, 'a');
+    for (int i = 0; i < kTries; ++i) {
+      for (char& c : word) c = static_cast<char>('a' + random() % 26);
+      found += filter.contains(word);
+    }
+    double predicted = 0;
+    for (uint64_t b = 0; b < entry.blocks; ++b) {
+      int set = 0;
+      for (size_t i = 0; i < WordFilter::kBlockBytes; ++i) {
+        set += std::popcount(
+            static_cast<unsigned char>(data[entry.offset + b * WordFilter::kBlockBytes + i]));
+      }
+      predicted += std::pow(set / 512.0, entry.probes);
+    }
+    predicted /= static_cast<double>(entry.blocks);
+    std::printf("| %s | %u | %.1f | %u | %d (%.3f%%) | %.3f%% |\n", language.c_str(), entry.words,
+                entry.blocks * 512.0 / entry.words, entry.probes, found, 100.0 * found / kTries,
+                100 * predicted);
+  }
+}
+
 std::vector<Sample>& evalSet() {
   static auto* samples = new std::vector<Sample>;
   return *samples;
@@ -212,11 +267,26 @@ void registerBenchmarks() {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   std::string path = TALVORI_SOURCE_DIR "/bench/recogniser/eval_set.tsv";
-  if (argc > 1) path = argv[1];
+  bool verdicts = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--filters") {
+      talvori::printFilters();
+      return 0;
+    }
+    if (std::string_view(argv[i]) == "--verdicts") {
+      verdicts = true;
+    } else {
+      path = argv[i];
+    }
+  }
   talvori::evalSet() = talvori::readEvalSet(path);
   if (talvori::evalSet().empty()) {
     std::fprintf(stderr, "no evaluation set at %s\n", path.c_str());
     return 1;
+  }
+  if (verdicts) {
+    talvori::printVerdicts(talvori::evalSet());
+    return 0;
   }
   std::printf("Evaluation set: %s (%zu texts)\n\n", path.c_str(), talvori::evalSet().size());
   talvori::printAccuracy(talvori::evalSet());

@@ -26,12 +26,13 @@ std::string cleanForCld2(std::string_view text);
 // feeds; a text within the budget is returned whole.
 std::string sampleForCld2(std::string_view text);
 
-// CLD2 reads 15 to 25 MB/s, so a longer text is judged on a sample of this many bytes: plenty to
-// weigh the languages of its parts, and the cost of a request on the main thread stays bounded.
+// CLD2 is the slowest part of the recogniser, so a longer text is judged on a sample of this many
+// bytes: plenty to weigh the languages of its parts, and the cost of one text stays bounded.
 inline constexpr size_t kCld2Budget = 16 * 1024;
 
 // Asks CLD2 (best effort, so that short texts get an answer) about `text`, which must be clean
 // (see cleanForCld2) and at most kCld2Budget bytes; `script` is the script with most letters.
+// Any thread: CLD2 keeps no state between calls.
 Cld2Verdict askCld2(std::string_view text, UScriptCode script);
 
 }  // namespace talvori

@@ -1,7 +1,9 @@
 #include "platform/recogniser/latin_profiles.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -152,6 +154,7 @@ constexpr std::array kMarks = {
 };
 
 constexpr size_t kCount = kProfiles.size();
+static_assert(kCount == kProfileCount);
 constexpr float kFrequentWeight = 2;
 constexpr float kWordWeight = 1;
 constexpr float kLetterWeight = 1;
@@ -169,7 +172,7 @@ size_t indexOf(std::string_view code) {
 }
 
 template <typename Visit>
-void forEachWord(std::string_view list, Visit&& visit) {
+constexpr void forEachWord(std::string_view list, Visit&& visit) {
   size_t begin = 0;
   while (begin < list.size()) {
     size_t end = list.find(' ', begin);
@@ -179,10 +182,62 @@ void forEachWord(std::string_view list, Visit&& visit) {
   }
 }
 
+// A fragment or mark of the profiles' notation with '_' replaced by ' ', the word edge of the
+// normalised text (see normalise).
+std::string spelled(std::string_view notation) {
+  std::string spelling(notation);
+  for (char& c : spelling) c = c == '_' ? ' ' : c;
+  return spelling;
+}
+
+// Up to eight bytes of text as one number, so that a fragment is compared in one step.
+uint64_t bytesAt(std::string_view text, size_t at) {
+  uint64_t bytes = 0;
+  if (text.size() - at >= sizeof bytes) {
+    std::memcpy(&bytes, text.data() + at, sizeof bytes);
+  } else {
+    std::memcpy(&bytes, text.data() + at, text.size() - at);
+  }
+  return bytes;
+}
+
+// A fragment matches where the bytes of a text, masked to its length, are its own.
+struct Fragment {
+  uint64_t bytes;
+  uint64_t mask;
+  Weights weights;
+};
+
+// Every fragment fits in one such number.
+constexpr size_t kFragmentMaxBytes = sizeof(uint64_t);
+constexpr size_t longestFragment() {
+  size_t longest = 0;
+  for (const Profile& profile : kProfiles) {
+    forEachWord(profile.fragments,
+                [&](std::string_view f) { longest = std::max(longest, f.size()); });
+  }
+  return longest;
+}
+static_assert(longestFragment() <= kFragmentMaxBytes);
+
+// FNV-1a, cheaper than the standard library's hash on words as short as the profiles' words.
+struct WordHash {
+  size_t operator()(std::string_view word) const {
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (char c : word) {
+      h ^= static_cast<unsigned char>(c);
+      h *= 0x100000001b3ULL;
+    }
+    return h;
+  }
+};
+
 struct Tables {
-  std::unordered_map<std::string_view, Weights> words;
+  std::unordered_map<std::string_view, Weights, WordHash> words;
   std::unordered_map<UChar32, Weights> letters;
-  std::vector<std::pair<std::string, Weights>> fragments;  // '_' replaced by ' '
+  // The fragments by their first byte, so that one pass over a text finds every occurrence of
+  // each of them.
+  std::array<std::vector<Fragment>, 256> fragments;
   // For each relative and main language, its marks with '_' replaced by ' '.
   std::vector<std::tuple<size_t, size_t, std::vector<std::string>>> marks;
 
@@ -196,24 +251,22 @@ struct Tables {
         const UChar32 c = decodeUtf8(profile.letters, at);
         letters.try_emplace(c).first->second[i] = kLetterWeight + kForeignLetterCost;
       }
-      forEachWord(profile.fragments, [&](std::string_view f) {
-        std::string fragment(f);
-        for (char& ch : fragment) ch = ch == '_' ? ' ' : ch;
-        fragmentWeights[fragment][i] = kFragmentWeight;
-      });
+      forEachWord(profile.fragments,
+                  [&](std::string_view f) { fragmentWeights[spelled(f)][i] = kFragmentWeight; });
     }
     // Every letter costs each language kForeignLetterCost, which its own letters give back.
     for (auto& [letter, weights] : letters) {
       for (float& w : weights) w -= kForeignLetterCost;
     }
-    fragments.assign(fragmentWeights.begin(), fragmentWeights.end());
+    for (auto& [spelling, weights] : fragmentWeights) {
+      uint64_t mask = 0;
+      std::memset(&mask, 0xFF, spelling.size());
+      fragments[static_cast<unsigned char>(spelling[0])].push_back(
+          {bytesAt(spelling, 0), mask, weights});
+    }
     for (const Marks& m : kMarks) {
       std::vector<std::string> spellings;
-      forEachWord(m.marks, [&](std::string_view f) {
-        std::string mark(f);
-        for (char& ch : mark) ch = ch == '_' ? ' ' : ch;
-        spellings.push_back(std::move(mark));
-      });
+      forEachWord(m.marks, [&](std::string_view f) { spellings.push_back(spelled(f)); });
       marks.emplace_back(indexOf(m.relative), indexOf(m.main), std::move(spellings));
     }
   }
@@ -227,18 +280,25 @@ const Tables& tables() {
 bool isApostrophe(UChar32 c) { return c == '\'' || c == 0x2019; }
 
 // The words of `text` in lower case, each preceded and followed by one space (" la cadena "), an
-// elided word keeping its apostrophe ("l' application"), and the non-ASCII letters met.
-void normalise(std::string_view text, std::string& words, std::vector<UChar32>& accented) {
-  words.assign(1, ' ');
-  accented.clear();
+// elided word keeping its apostrophe ("l' application"). Each letter beyond ASCII is also given
+// to `accented`, in lower case, in the order of the text.
+template <typename Accented>
+std::string normalise(std::string_view text, Accented&& accented) {
+  std::string words;
+  words.reserve(text.size() + 2);
+  words.push_back(' ');
   size_t wordStart = words.size();
   for (size_t i = 0; i < text.size();) {
     UChar32 c = decodeUtf8(text, i);
-    const bool letter = c >= 0 && (c < 0x80 ? ((c | 0x20) >= 'a' && (c | 0x20) <= 'z')
-                                            : (u_isalpha(c) || c == 0xB7));  // "l·l"
-    if (letter) {
-      c = c < 0x80 ? (c | 0x20) : u_tolower(c);
-      if (c >= 0x80 && c != 0xB7) accented.push_back(c);
+    if (c >= 0 && c < 0x80) {
+      if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') {
+        words.push_back(static_cast<char>(c | 0x20));
+        continue;
+      }
+    } else if (c >= 0 && (u_isalpha(c) || c == 0xB7)) {  // "l·l"
+      c = u_tolower(c);
+      // A letter that lowers to ASCII (the Kelvin sign to "k") is not accented.
+      if (c >= 0x80 && c != 0xB7) accented(c);
       appendUtf8(static_cast<char32_t>(c), words);
       continue;
     }
@@ -250,32 +310,34 @@ void normalise(std::string_view text, std::string& words, std::vector<UChar32>& 
     wordStart = words.size();
   }
   if (words.size() != wordStart) words.push_back(' ');
+  return words;
+}
+
+std::string normalise(std::string_view text) {
+  return normalise(text, [](UChar32) {});
+}
+
+// Calls `visit` with each word of `words`, a text as normalise gives it.
+template <typename Visit>
+void forEachNormalisedWord(std::string_view words, Visit&& visit) {
+  for (size_t begin = 1; begin < words.size();) {
+    const size_t end = words.find(' ', begin);
+    visit(words.substr(begin, end - begin));
+    begin = end + 1;
+  }
 }
 
 }  // namespace
 
-std::span<const ProfileScore> scoreLatinProfiles(std::string_view text) {
-  static std::array<ProfileScore, kCount> scores;
-  static std::string words;
-  static std::vector<UChar32> accented;
+ProfileScores scoreLatinProfiles(std::string_view text) {
   const Tables& t = tables();
   std::array<double, kCount> total{};
   std::array<double, kCount> wordTotal{};
   std::array<int, kCount> foreign{};
-  normalise(text, words, accented);
   auto add = [&total](const Weights& weights) {
     for (size_t i = 0; i < kCount; ++i) total[i] += weights[i];
   };
-  const std::string_view all(words);
-  for (size_t begin = 1; begin < all.size();) {
-    const size_t end = all.find(' ', begin);
-    if (auto it = t.words.find(all.substr(begin, end - begin)); it != t.words.end()) {
-      add(it->second);
-      for (size_t i = 0; i < kCount; ++i) wordTotal[i] += it->second[i];
-    }
-    begin = end + 1;
-  }
-  for (UChar32 c : accented) {
+  const std::string words = normalise(text, [&](UChar32 c) {
     if (auto it = t.letters.find(c); it != t.letters.end()) {
       add(it->second);
       for (size_t i = 0; i < kCount; ++i) foreign[i] += it->second[i] < 0;
@@ -283,13 +345,24 @@ std::span<const ProfileScore> scoreLatinProfiles(std::string_view text) {
       for (double& s : total) s -= kForeignLetterCost;
       for (int& n : foreign) ++n;
     }
-  }
-  for (const auto& [fragment, weights] : t.fragments) {
-    for (size_t at = all.find(fragment); at != std::string_view::npos;
-         at = all.find(fragment, at + 1)) {
-      add(weights);
+  });
+  forEachNormalisedWord(words, [&](std::string_view word) {
+    if (auto it = t.words.find(word); it != t.words.end()) {
+      add(it->second);
+      for (size_t i = 0; i < kCount; ++i) wordTotal[i] += it->second[i];
+    }
+  });
+  // Every occurrence of every fragment, overlapping ones included ("ll" twice in "lll").
+  const std::string_view all(words);
+  for (size_t at = 0; at < all.size(); ++at) {
+    const std::vector<Fragment>& candidates = t.fragments[static_cast<unsigned char>(all[at])];
+    if (candidates.empty()) continue;
+    const uint64_t bytes = bytesAt(all, at);
+    for (const Fragment& f : candidates) {
+      if ((bytes & f.mask) == f.bytes) add(f.weights);
     }
   }
+  ProfileScores scores;
   for (size_t i = 0; i < kCount; ++i) {
     scores[i] = {kProfiles[i].code, total[i], wordTotal[i], foreign[i]};
   }
@@ -300,27 +373,23 @@ int distinctiveEvidence(std::string_view text, std::string_view relative, std::s
   const size_t r = indexOf(relative);
   const size_t m = indexOf(main);
   if (r == kCount || m == kCount) return 0;
-  static std::string words;
-  static std::vector<UChar32> accented;
   const Tables& t = tables();
-  normalise(text, words, accented);
   int evidence = 0;
-  for (UChar32 c : accented) {
+  const std::string words = normalise(text, [&](UChar32 c) {
     if (auto it = t.letters.find(c); it != t.letters.end()) {
       evidence += it->second[r] > 0 && it->second[m] < 0;
     }
-  }
-  const std::string_view all(words);
-  for (size_t begin = 1; begin < all.size();) {
-    const size_t end = all.find(' ', begin);
-    if (auto it = t.words.find(all.substr(begin, end - begin)); it != t.words.end()) {
+  });
+  forEachNormalisedWord(words, [&](std::string_view word) {
+    if (auto it = t.words.find(word); it != t.words.end()) {
       evidence += it->second[r] > 0 && it->second[m] == 0;
     }
-    begin = end + 1;
-  }
+  });
   for (const auto& [relativeIndex, mainIndex, spellings] : t.marks) {
     if (relativeIndex != r || mainIndex != m) continue;
-    for (const std::string& mark : spellings) evidence += all.find(mark) != std::string_view::npos;
+    for (const std::string& mark : spellings) {
+      evidence += words.find(mark) != std::string::npos;
+    }
   }
   return evidence;
 }
@@ -328,19 +397,11 @@ int distinctiveEvidence(std::string_view text, std::string_view relative, std::s
 int foreignWords(std::string_view text, std::string_view language) {
   const size_t l = indexOf(language);
   if (l == kCount) return 0;
-  static std::string words;
-  static std::vector<UChar32> accented;
   const Tables& t = tables();
-  normalise(text, words, accented);
   int foreign = 0;
-  const std::string_view all(words);
-  for (size_t begin = 1; begin < all.size();) {
-    const size_t end = all.find(' ', begin);
-    if (auto it = t.words.find(all.substr(begin, end - begin)); it != t.words.end()) {
-      foreign += it->second[l] == 0;
-    }
-    begin = end + 1;
-  }
+  forEachNormalisedWord(normalise(text), [&](std::string_view word) {
+    if (auto it = t.words.find(word); it != t.words.end()) foreign += it->second[l] == 0;
+  });
   return foreign;
 }
 

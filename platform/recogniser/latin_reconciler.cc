@@ -43,11 +43,6 @@ constexpr std::array<Family, 4> kFamilies = {{
     {"en", {"sco"}},
 }};
 
-// Texts shorter than this many code points are where CLD2 confuses close relatives most; from this
-// length on its own answer of a relative is kept, as it is then right more often than the
-// profiles, which tie on most such texts.
-constexpr size_t kShortTextLimit = 20;
-
 const ProfileScore* scoreOf(std::span<const ProfileScore> scores, std::string_view language) {
   for (const ProfileScore& s : scores) {
     if (s.language == language) return &s;
@@ -263,10 +258,22 @@ bool hasCombiningMarks(std::string_view text) {
   return false;
 }
 
+// ICU's NFC normaliser, or null if ICU cannot make it. Fetched once, as a static local: the guard
+// of its initialisation also orders ICU's construction of the normaliser before its use on other
+// threads in a way that ThreadSanitizer sees (ICU's own is hidden from it).
+const icu::Normalizer2* nfcNormaliser() {
+  static const icu::Normalizer2* const instance = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    return U_SUCCESS(status) ? nfc : nullptr;
+  }();
+  return instance;
+}
+
 std::string composeAccents(std::string_view text) {
+  const icu::Normalizer2* nfc = nfcNormaliser();
+  if (nfc == nullptr) return std::string(text);
   UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-  if (U_FAILURE(status)) return std::string(text);
   const icu::UnicodeString composed =
       nfc->normalize(icu::UnicodeString::fromUTF8(
                          icu::StringPiece(text.data(), static_cast<int32_t>(text.size()))),
@@ -298,7 +305,7 @@ std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdi
     composed = composeAccents(text);
     text = composed;
   }
-  const std::span<const ProfileScore> scores = scoreLatinProfiles(text);
+  const ProfileScores scores = scoreLatinProfiles(text);
   std::optional<WordCensus> words;
   LanguageMask candidates = 0;
   if (countWords(text) <= kWordEvidenceMaxWords) {

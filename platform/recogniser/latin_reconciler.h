@@ -15,9 +15,14 @@ namespace talvori {
 // words does not; they keep CLD2's answer.
 inline constexpr size_t kReconcileMaxBytes = 1024;
 
+// Texts shorter than this many code points are where CLD2 confuses close relatives most; from this
+// length on its answer of a relative is kept, as it is then right more often than the profiles,
+// which tie on most such texts.
+inline constexpr size_t kShortTextLimit = 20;
+
 // The language of `text` (valid UTF-8, Latin the script with most letters, at most
 // kReconcileMaxBytes) given what CLD2 said of it; none when neither CLD2 nor our own evidence
-// names one. Main thread only: the profiles' scratch storage is shared.
+// names one. Any thread.
 std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdict& cld2);
 
 }  // namespace talvori

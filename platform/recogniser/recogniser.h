@@ -14,8 +14,9 @@ namespace talvori {
 // whose letters match no language, gives none. Any bytes are accepted: invalid UTF-8 and control
 // characters are set aside, never passed to CLD2.
 //
-// Main thread only: all recognisers share, without locking, ICU transliterators and a
-// per-character Simplified/Traditional table that are built lazily on first use.
+// Any thread, several at once: a recogniser keeps only its own text's answer, and all of them share
+// nothing but read-only tables (the profiles and the word filters, made once on first use, and the
+// Simplified/Traditional table made at build time). CLD2 and ICU keep no state between calls.
 std::unique_ptr<LanguageRecogniser> makeRecogniser();
 
 }  // namespace talvori

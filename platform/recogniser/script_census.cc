@@ -92,6 +92,7 @@ bool isInterchangeable(char32_t c) {
 
 ScriptCensus takeScriptCensus(std::string_view text) {
   ScriptCensus census;
+  bool otherScripts = false;  // letters outside ASCII counted
   for (size_t i = 0; i < text.size();) {
     const auto byte = static_cast<uint8_t>(text[i]);
     if (byte < 0x80) {  // the common case, without table look-ups
@@ -108,9 +109,17 @@ ScriptCensus takeScriptCensus(std::string_view text) {
       census.needsCleaning = true;
     } else if (u_isalpha(c)) {
       const UScriptCode script = scriptOf(c);
-      if (script >= 0 && script < USCRIPT_CODE_LIMIT) ++census.letters[script];
+      if (script >= 0 && script < USCRIPT_CODE_LIMIT) {
+        ++census.letters[script];
+        otherScripts = true;
+      }
       census.esperantoLetters += isEsperantoLetter(c);
     }
+  }
+  if (!otherScripts) {  // ASCII letters or none: no need to look through every script
+    census.hasLetters = census.letters[USCRIPT_LATIN] > 0;
+    if (census.hasLetters) census.strongest = USCRIPT_LATIN;
+    return census;
   }
   int strongestLetters = 0;
   for (int script = 0; script < USCRIPT_CODE_LIMIT; ++script) {

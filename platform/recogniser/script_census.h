@@ -1,5 +1,6 @@
 // The script census of a text: its letters counted by Unicode script, and the East Asian
-// decision that scripts alone settle (Japanese, Korean, Simplified or Traditional Chinese).
+// decision that scripts alone settle (Japanese, Korean, Simplified or Traditional Chinese). Any
+// thread: the census reads only ICU's character properties and a table made at build time.
 #pragma once
 
 #include <array>
@@ -19,7 +20,8 @@ struct ScriptCensus {
   bool needsCleaning = false;  // holds invalid UTF-8 or characters CLD2 stops at
   // Letters that only Esperanto writes: ĉ ĝ ĥ ĵ ŝ ŭ, in either case.
   int esperantoLetters = 0;
-  // The script with most letters outside the East Asian ones, or USCRIPT_INVALID_CODE.
+  // The script with most letters outside the East Asian ones, or USCRIPT_INVALID_CODE. Of two
+  // with as many letters, the one ICU numbers first (Cyrillic before Latin).
   UScriptCode strongest = USCRIPT_INVALID_CODE;
 };
 
@@ -36,10 +38,12 @@ bool isInterchangeable(char32_t c);
 std::optional<std::string> languageOfOwnLetters(const ScriptCensus& census);
 
 // The language that scripts alone give `text`, when its East Asian letters (an ideograph, kana or
-// a Hangul syllable weighing as much as three alphabetic letters) outweigh its strongest other
-// script: "ko" when Hangul outnumbers kana, "ja" for any kana, otherwise Chinese, "zh-Hant" when
-// Traditional-only characters (and Bopomofo) outnumber Simplified-only ones, else "zh-Hans".
-// None when another script wins.
+// a Hangul syllable weighing as much as three alphabetic letters) weigh at least as much as its
+// strongest other script: a tie goes to the East Asian scripts, which name the language by
+// themselves. Then "ko" when Hangul outnumbers kana, "ja" for any kana (so a tie between Hangul
+// and kana is Japanese), otherwise Chinese: "zh-Hant" when Traditional-only characters (and
+// Bopomofo) outnumber Simplified-only ones, else "zh-Hans" (a tie is Simplified). None when
+// another script weighs more.
 std::optional<std::string> eastAsianLanguage(std::string_view text, const ScriptCensus& census);
 
 }  // namespace talvori

@@ -1,9 +1,11 @@
 // A compact, read-only word set per language: a blocked Bloom filter over the word forms of the
-// language's spelling dictionary, built at build time by tools/make_word_filters.cc.
+// language's spelling dictionary, built at build time by tools/word_filters/make_word_filters.cc.
 //
-// A word in the set is always found; a word outside it is found with a small probability (under
-// 1% at the sizes used), which the recogniser treats as the occasional rare word. Each look-up
-// reads one 64-byte block, so it stays cheap however large the set.
+// A word in the set is always found; a word outside it is found with a small probability, which
+// the recogniser treats as the occasional rare word: the more bits a word, the smaller (the bits
+// each language gets, and why, are in platform/recogniser/README.md; the rates they give in
+// bench/recogniser/README.md). Each look-up reads one 64-byte block, so it stays cheap however
+// large the set.
 #pragma once
 
 #include <cstdint>
@@ -75,6 +77,9 @@ struct WordFilterEntry {
   uint32_t words;  // distinct forms in the set
 };
 inline constexpr char kWordFilterMagic[8] = {'T', 'V', 'W', 'O', 'R', 'D', 'S', '1'};
+
+// The word filters compiled into the agent (word_filter_data.cc), a file as the builder wrote it.
+std::string_view wordFilterData();
 
 // The filter of `language` in `data` (a file as the builder wrote it), none if absent.
 inline std::optional<WordFilter> findWordFilter(std::string_view data, std::string_view language) {

@@ -2,6 +2,8 @@
 // read-only data.
 #include <string_view>
 
+#include "platform/recogniser/word_filter.h"
+
 // TALVORI_WORD_FILTERS is the path of the built file (tools/word_filters/CMakeLists.txt).
 asm(".section .rodata\n"
     ".balign 64\n"

@@ -1,5 +1,6 @@
 #include "platform/recogniser/word_lists.h"
 
+#include <bit>
 #include <optional>
 #include <string>
 
@@ -9,8 +10,6 @@
 #include "platform/recogniser/word_filter.h"
 
 namespace talvori {
-
-std::string_view wordFilterData();  // word_filter_data.cc
 
 namespace {
 
@@ -34,8 +33,12 @@ bool listed(size_t language, std::string_view word) {
 
 // Languages that join words into one without a mark, and those that elide an article or
 // preposition before a vowel with an apostrophe.
-constexpr LanguageMask kJoining = 1 << 0 | 1 << 3 | 1 << 8;  // en, de, nl
-constexpr LanguageMask kEliding = 1 << 2 | 1 << 6 | 1 << 7;  // fr, ca, it
+constexpr LanguageMask kJoining = maskOf("en") | maskOf("de") | maskOf("nl");
+constexpr LanguageMask kEliding = maskOf("fr") | maskOf("ca") | maskOf("it");
+static_assert(std::popcount(kJoining) == 3 && std::popcount(kEliding) == 3);  // each has a list
+// English joins fewer words than German and Dutch (see isJoined).
+constexpr size_t kEnglish = listIndexOf("en");
+static_assert(kEnglish < kLanguages);
 // Each joined part has at least this many bytes, so that short words do not make one of other
 // languages ("bestand" is not "best" and "and").
 constexpr size_t kPart = 4;
@@ -49,16 +52,16 @@ constexpr size_t kJoinedMax = 40;
 bool isJoined(size_t language, std::string_view word, int parts = 2) {
   // English joins two short words at most ("fullscreen", "screensaver"); a longer run of English
   // parts is a compound of another language ("Systeminstallation", "Versionsinformation").
-  if (language == 0 && word.size() > kEnglishJoinedMax) return false;
+  if (language == kEnglish && word.size() > kEnglishJoinedMax) return false;
   if (word.size() > kJoinedMax) return false;
   for (size_t cut = kPart; cut + kPart <= word.size(); ++cut) {
     if ((static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80) continue;  // inside a character
     if (!listed(language, word.substr(0, cut))) continue;
     for (size_t rest = cut; rest <= cut + 1 && rest + kPart <= word.size(); ++rest) {
-      if (rest > cut && (language == 0 || word[cut] != 's')) break;
+      if (rest > cut && (language == kEnglish || word[cut] != 's')) break;
       const std::string_view tail = word.substr(rest);
       if (listed(language, tail)) return true;
-      if (language != 0 && parts < 3 && isJoined(language, tail, parts + 1)) return true;
+      if (language != kEnglish && parts < 3 && isJoined(language, tail, parts + 1)) return true;
     }
   }
   return false;
@@ -121,20 +124,13 @@ bool isCode(std::string_view token) {
 
 }  // namespace
 
-LanguageMask maskOf(std::string_view language) {
-  for (size_t i = 0; i < kLanguages; ++i) {
-    if (kListedLanguages[i] == language) return static_cast<LanguageMask>(1u << i);
-  }
-  return 0;
-}
-
 LanguageMask languagesOf(std::string_view word) {
   // Of single letters English writes only "a" and "I" as words; its dictionary lists every letter.
   const bool strayLetter = word.size() == 1 && word != "a" && word != "i";
   LanguageMask mask = 0;
   for (size_t i = 0; i < kLanguages; ++i) {
     const LanguageMask bit = static_cast<LanguageMask>(1u << i);
-    if (i == 0 && strayLetter) continue;
+    if (i == kEnglish && strayLetter) continue;
     if (listed(i, word) || ((kJoining & bit) && isJoined(i, word)) ||
         ((kEliding & bit) && isElided(i, word))) {
       mask |= bit;
@@ -144,10 +140,8 @@ LanguageMask languagesOf(std::string_view word) {
 }
 
 int WordCensus::count(std::string_view language) const {
-  for (size_t i = 0; i < kLanguages; ++i) {
-    if (kListedLanguages[i] == language) return inList[i];
-  }
-  return 0;
+  const size_t i = listIndexOf(language);
+  return i < kLanguages ? inList[i] : 0;
 }
 
 WordCensus takeWordCensus(std::string_view text) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -17,9 +18,21 @@ namespace talvori {
 inline constexpr std::array<std::string_view, 9> kListedLanguages = {"en", "es", "fr", "de", "pt",
                                                                      "gl", "ca", "it", "nl"};
 using LanguageMask = uint16_t;
+static_assert(kListedLanguages.size() <= 8 * sizeof(LanguageMask));
+
+// The index of `language` in kListedLanguages, kListedLanguages.size() for a language without a
+// list.
+constexpr size_t listIndexOf(std::string_view language) {
+  size_t i = 0;
+  while (i < kListedLanguages.size() && kListedLanguages[i] != language) ++i;
+  return i;
+}
 
 // The bit of `language` in a LanguageMask, 0 for a language without a list.
-LanguageMask maskOf(std::string_view language);
+constexpr LanguageMask maskOf(std::string_view language) {
+  const size_t i = listIndexOf(language);
+  return i < kListedLanguages.size() ? static_cast<LanguageMask>(1u << i) : 0;
+}
 
 // The languages whose list holds `word` (lower case, UTF-8, an apostrophe as "'"). Two joined
 // words count as one in English, German and Dutch ("fullscreen", "Dateiname"); an elided article

@@ -93,6 +93,19 @@ TEST(LatinReconcilerTest, NamesCodeAndLoanwordsAreSetAside) {
   });
 }
 
+// A relative that CLD2 names in a text shorter than kShortTextLimit gives way to its main language
+// when nothing in the text sets it apart; from that length on CLD2's answer stands. Spaces after
+// the words make the same text as long as wanted.
+TEST(LatinReconcilerTest, Cld2sRelativeStandsFromTheShortTextLimitOn) {
+  const Cld2Verdict occitan{"oc", {"oc", std::nullopt, std::nullopt}};
+  for (const size_t length : {kShortTextLimit - 1, kShortTextLimit, kShortTextLimit + 1}) {
+    std::string text = "Modo de ajuste";
+    text.resize(length, ' ');
+    EXPECT_EQ(reconcileLatin(text, occitan), length < kShortTextLimit ? "es" : "oc")
+        << length << " code points";
+  }
+}
+
 TEST(LatinReconcilerTest, ProfilesOverruleCld2OnFunctionWords) {
   expectAll({
       {"Especifica el color para los conectores.", "en", "es"},

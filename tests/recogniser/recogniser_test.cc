@@ -1,5 +1,6 @@
 #include "platform/recogniser/recogniser.h"
 
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -7,6 +8,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "platform/recogniser/cld2_detector.h"
+#include "platform/recogniser/latin_reconciler.h"
 
 namespace talvori {
 namespace {
@@ -189,6 +193,19 @@ TEST(RecogniserTest, AmbiguousTextsGoToTheMainLanguage) {
       {"El govern ha aprovat avui el pressupost per a l'any vinent.", "ca"},
       {"Non se pode abrir o ficheiro porque xa está en uso.", "gl"},
   });
+}
+
+// Texts up to kReconcileMaxBytes get the profiles' and the word lists' second opinion; a longer one
+// keeps CLD2's answer. A sentence CLD2 calls English, repeated to the length tried, tells which.
+TEST(RecogniserTest, LatinReconciliationEndsAtItsLengthLimit) {
+  const std::string sentence = "Especifica el color para los conectores. ";
+  for (const size_t bytes : {kReconcileMaxBytes - 1, kReconcileMaxBytes, kReconcileMaxBytes + 1}) {
+    std::string text;
+    while (text.size() < bytes) text += sentence;
+    text.resize(bytes);
+    ASSERT_EQ(askCld2(text, USCRIPT_LATIN).answer, "en") << bytes << " bytes";
+    EXPECT_EQ(recognise(text), bytes <= kReconcileMaxBytes ? "es" : "en") << bytes << " bytes";
+  }
 }
 
 TEST(RecogniserTest, InvalidOrUnusualBytesAreHarmless) {

@@ -35,7 +35,6 @@ TEST(ScriptCensusTest, ScriptsAloneSettleEastAsianText) {
       {"你好，世界", "zh-Hans"},
       {"電腦", "zh-Hant"},
       {"  \n人\t", "zh-Hans"},  // only shared characters
-      {"这是電", "zh-Hans"},    // a tie goes to Simplified
       {"ㄅㄆㄇ", "zh-Hant"},    // Bopomofo counts for Traditional
       {"日本語の文章", "ja"},   // any kana makes Japanese, even amid Han
       {"ｺﾝﾋﾟｭｰﾀｰ", "ja"},
@@ -50,6 +49,29 @@ TEST(ScriptCensusTest, ScriptsAloneSettleEastAsianText) {
   for (const auto& [text, language] : cases) {
     EXPECT_EQ(eastAsian(text), language) << "text: \"" << text << "\"";
   }
+}
+
+// What a tie gives: East Asian letters that weigh as much as the strongest other script (three
+// letters for each character) settle the text; Hangul and kana as many is Japanese; Simplified-only
+// and Traditional-only characters as many is Simplified; of two other scripts with as many
+// letters, the one ICU numbers first is the strongest.
+TEST(ScriptCensusTest, TiesAreSettledAsTheHeaderSays) {
+  const std::vector<std::pair<std::string_view, std::optional<std::string>>> cases = {
+      {"电脑 abcdef", "zh-Hans"},
+      {"电脑 abcdefg", std::nullopt},
+      {"ファイル abcdefghijkl", "ja"},
+      {"ファイル abcdefghijklm", std::nullopt},
+      {"한の", "ja"},
+      {"한한の", "ko"},
+      {"这是電", "zh-Hans"},  // 这 Simplified-only, 電 Traditional-only, 是 shared
+      {"这電腦", "zh-Hant"},
+  };
+  for (const auto& [text, language] : cases) {
+    EXPECT_EQ(eastAsian(text), language) << "text: \"" << text << "\"";
+  }
+  EXPECT_EQ(takeScriptCensus("abc абв").strongest, USCRIPT_CYRILLIC);
+  EXPECT_EQ(takeScriptCensus("абв abc").strongest, USCRIPT_CYRILLIC);
+  EXPECT_EQ(takeScriptCensus("abcd абв").strongest, USCRIPT_LATIN);
 }
 
 // Letters only Esperanto writes call a text Esperanto when they are a fair share of its letters,

@@ -1,4 +1,5 @@
-// Builds the word filters that platform/word_filter.h reads: one blocked Bloom filter per language.
+// Builds the word filters that platform/recogniser/word_filter.h reads: one blocked Bloom filter
+// per language.
 #pragma once
 
 #include <string>
@@ -9,7 +10,7 @@ namespace talvori {
 
 struct WordFilterSource {
   std::string language;  // BCP 47, at most 8 bytes
-  // Bits of filter per word: more bits make fewer false matches (16 give under 0.1%, 10 about 1%).
+  // Bits of filter per word: more bits make fewer false matches.
   double bitsPerWord = 0;
   std::unordered_set<std::string> words;  // as they will be looked up (lower case)
 };
