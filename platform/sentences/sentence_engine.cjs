@@ -82,9 +82,19 @@ function fail(message) {
   process.exit(1);
 }
 
+// The engine's last words: what it printed just before failing says what was wrong (a missing
+// parameter, a shape mismatch). Kept short and only ever sent inside an error answer.
+let engineOutput = '';
+
+function noteEngineOutput(text) {
+  engineOutput = (engineOutput + text + '\n').slice(-600);
+}
+
 function describe(error) {
-  if (error instanceof Error) return `${error.name}: ${error.message}`;
-  return String(error);
+  const what = error instanceof Error ? `${error.name}: ${error.message}` : String(error);
+  const said = engineOutput.trim();
+  engineOutput = '';
+  return said === '' ? what : `${what}\n${said}`;
 }
 
 // The direction's files by role, from their names.
@@ -117,8 +127,8 @@ function startEngine(engineDir) {
   const wasm = fs.readFileSync(path.join(engineDir, 'bergamot-translator-worker.wasm'));
   return new Promise((resolve, reject) => {
     const module = {
-      print: () => {},
-      printErr: () => {},
+      print: noteEngineOutput,
+      printErr: noteEngineOutput,
       instantiateWasm(imports, accept) {
         const gemm = {};
         for (const [name, fallback] of Object.entries(kGemmFallbacks)) {
