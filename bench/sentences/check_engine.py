@@ -8,7 +8,8 @@ or a temporary folder), then checks: both directions load and answer; line break
 and the white space around lines come back as they were; every sentence of a line is
 translated; damaged models fail before "ready" with an error record and a non-zero exit; bad
 requests; a 10,000-character input; a stopped and a killed engine. Prints one line per check
-and "N passed, N failed".
+and "N passed, N failed". The environment variable NODE names the Node.js program (default
+node).
 """
 
 import argparse
@@ -87,7 +88,7 @@ def check_direction(label, folder, source):
 
 def check_damage(maker, models):
     base = os.path.join(models, "zhen")
-    for damage in ["truncate", "shape", "missing"]:
+    for damage in ["truncate", "shape", "missing", "shortlist"]:
         folder = os.path.join(models, f"zhen-{damage}")
         os.makedirs(folder, exist_ok=True)
         for name in os.listdir(base):

@@ -7,12 +7,14 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 LOADER = os.path.join(ROOT, "platform", "sentences", "sentence_engine.cjs")
 ENGINE = os.path.join(ROOT, "third_party", "bergamot-translator", "package", "worker")
+NODE = os.environ.get("NODE", "node")  # the Node.js program to run the loader with
 
 
 class Engine:
     """One loader process. `first` is its first line ("ready" or an error record's header)."""
 
-    def __init__(self, model_dir, node="node", node_args=()):
+    def __init__(self, model_dir, node=None, node_args=()):
+        node = node or NODE
         self.started = time.monotonic()
         self.process = subprocess.Popen(
             [node, *node_args, LOADER, ENGINE, model_dir],

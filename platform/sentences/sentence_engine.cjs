@@ -166,18 +166,135 @@ function readAligned(engine, file, alignment) {
   }
 }
 
-function loadModel(engine, files) {
-  const model = readAligned(engine, files.model, 256);
-  const shortlist = files.shortlist ? readAligned(engine, files.shortlist, 64) :
-                                      new engine.AlignedMemory(0, 64);
-  const vocabs = new engine.AlignedMemoryList();
-  const vocabMemories = files.vocabs.map((file) => readAligned(engine, file, 64));
-  for (const memory of vocabMemories) vocabs.push_back(memory);
+// The engine trusts the sizes and indices inside its files; a file that is cut short or made
+// for another vocabulary would make it read or write past the data, silently. These checks
+// cover what the engine does not.
+function bytesOf(memory) {
+  const view = memory.getByteArrayView();  // a fresh view: engine memory may have grown
+  return new DataView(view.buffer, view.byteOffset, view.byteLength);
+}
+
+function uint64(data, offset) {
+  if (offset + 8 > data.byteLength) throw new Error('ends inside its header');
+  const value = data.getBigUint64(offset, true);
+  if (value > BigInt(Number.MAX_SAFE_INTEGER)) throw new Error('has an impossible size');
+  return Number(value);
+}
+
+// Model: version, item count, per item (name length, type, rank, payload size), names, shapes,
+// a padding count and padding, payloads.
+function checkModel(memory) {
+  const data = bytesOf(memory);
+  if (uint64(data, 0) !== 1) throw new Error('is not a model file of version 1');
+  const count = uint64(data, 8);
+  let needed = 16 + 32 * count;
+  let payloads = 0;
+  for (let i = 0; i < count; ++i) {
+    const header = 16 + 32 * i;
+    needed += uint64(data, header) + 4 * uint64(data, header + 16);
+    payloads += uint64(data, header + 24);
+  }
+  needed += 8 + uint64(data, needed) + payloads;
+  if (needed > data.byteLength) {
+    throw new Error(`is ${data.byteLength} bytes, its header describes ${needed}`);
+  }
+}
+
+// Pieces of a SentencePiece model: the repeated field 1 of its top-level protocol buffer.
+function countPieces(memory) {
+  const data = bytesOf(memory);
+  let offset = 0;
+  const varint = () => {
+    let value = 0;
+    for (let shift = 0; shift < 53; shift += 7) {
+      if (offset >= data.byteLength) throw new Error('ends inside a field');
+      const byte = data.getUint8(offset++);
+      value += (byte & 0x7f) * 2 ** shift;
+      if (byte < 0x80) return value;
+    }
+    throw new Error('has an impossible field');
+  };
+  let pieces = 0;
+  while (offset < data.byteLength) {
+    const key = varint();
+    const wireType = key % 8;
+    if (wireType === 0) varint();
+    else if (wireType === 1) offset += 8;
+    else if (wireType === 5) offset += 4;
+    else if (wireType === 2) {
+      const length = varint();  // read before offset is, since reading it moves offset
+      offset += length;
+    }
+    else throw new Error('is not a vocabulary');
+    if (key === 0x0a) ++pieces;
+  }
+  if (offset !== data.byteLength || pieces === 0) throw new Error('is not a vocabulary');
+  return pieces;
+}
+
+// Shortlist: magic, checksum, two limits, the sizes of the offset table (one per source piece,
+// and one more) and of the target list, then both. The engine's own checksum check does not
+// match files made on other machines, so the structure is checked instead.
+function checkShortlist(memory, sourcePieces, targetPieces) {
+  const data = bytesOf(memory);
+  if (data.byteLength < 48 || data.getBigUint64(0, true) !== 0xF11A48D5013417F5n) {
+    throw new Error('is not a binary shortlist');
+  }
+  const offsets = uint64(data, 32);
+  const targets = uint64(data, 40);
+  if (48 + 8 * offsets + 4 * targets !== data.byteLength) {
+    throw new Error('has a size that does not match its header');
+  }
+  if (offsets < sourcePieces + 1) throw new Error('lists fewer source pieces than the vocabulary');
+  let previous = 0;
+  for (let i = 0; i < offsets; ++i) {
+    const offset = uint64(data, 48 + 8 * i);
+    if (offset < previous || offset > targets) throw new Error('has offsets out of order');
+    previous = offset;
+  }
+  if (previous !== targets) throw new Error('has offsets out of order');
+  const start = 48 + 8 * offsets;
+  for (let i = 0; i < targets; ++i) {
+    if (data.getUint32(start + 4 * i, true) >= targetPieces) {
+      throw new Error('lists target pieces the vocabulary does not have');
+    }
+  }
+}
+
+function checked(file, check) {
   try {
+    return check();
+  } catch (error) {
+    throw new Error(`${file} ${error.message}`);
+  }
+}
+
+function loadModel(engine, files) {
+  const memories = [];
+  const read = (file, alignment) => {
+    const memory = readAligned(engine, file, alignment);
+    memories.push(memory);
+    return memory;
+  };
+  const vocabs = new engine.AlignedMemoryList();
+  try {
+    const model = read(files.model, 256);
+    checked(files.model, () => checkModel(model));
+    const vocabMemories = files.vocabs.map((file) => read(file, 64));
+    const pieces = vocabMemories.map((memory, i) => checked(files.vocabs[i], () => countPieces(memory)));
+    let shortlist;
+    if (files.shortlist) {
+      shortlist = read(files.shortlist, 64);
+      checked(files.shortlist, () => checkShortlist(shortlist, pieces[0], pieces[pieces.length - 1]));
+    } else {
+      shortlist = new engine.AlignedMemory(0, 64);
+      memories.push(shortlist);
+    }
+    for (const memory of vocabMemories) vocabs.push_back(memory);
     return new engine.TranslationModel(kEngineConfig, model, shortlist, vocabs, null);
   } finally {
     // The model took the contents; these are empty shells now.
-    for (const memory of [model, shortlist, ...vocabMemories]) memory.delete();
+    for (const memory of memories) memory.delete();
     vocabs.delete();
   }
 }

@@ -16,9 +16,10 @@
 //   --eos-bias X                   added to the output bias of the end-of-sentence id
 //   --shortlist-first N --shortlist-best N
 //                                  the shortlist's limits (default 50 and 50)
-//   --damage truncate|shape|missing
-//                                  write a broken model instead: cut at 60% of its length, one
-//                                  matrix with a wrong shape, or one matrix left out
+//   --damage truncate|shape|missing|shortlist
+//                                  write a broken file instead: the model cut at 60% of its
+//                                  length, one matrix with a wrong shape, one matrix left out,
+//                                  or a shortlist naming target ids past the vocabulary
 //
 // Files are written beside their destination and renamed over it.
 #include <charconv>
@@ -137,16 +138,17 @@ int run(int argc, char** argv) {
     widen(items, "encoder_l1_self_Wq");
   } else if (damage == "missing") {
     std::erase_if(items, [](const ModelItem& item) { return item.name == "decoder_l1_rnn_Wf"; });
-  } else if (!damage.empty() && damage != "truncate") {
-    throw std::invalid_argument("--damage is truncate, shape or missing");
+  } else if (!damage.empty() && damage != "truncate" && damage != "shortlist") {
+    throw std::invalid_argument("--damage is truncate, shape, missing or shortlist");
   }
   std::string model = talvori::serialiseModel(items);
   if (damage == "truncate") model.resize(model.size() * 6 / 10);
   writeFile(modelPath, model);
 
   if (!shortlistPath.empty()) {
+    const int listed = damage == "shortlist" ? targetPieces + 64 : targetPieces;
     writeFile(shortlistPath,
-              talvori::makeShortlist(sourcePieces, targetPieces, first, best, weights.seed));
+              talvori::makeShortlist(sourcePieces, listed, first, best, weights.seed));
   }
   return 0;
 }
