@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Measures the sentence engine loader with synthetic models of the published shapes.
 
-    bench_engine.py ZHEN_DIR ENZH_DIR [--runs N] [--starts N] [--node-arg ARG]...
+    bench_engine.py ZHEN_DIR ENZH_DIR [--runs N] [--warm N] [--starts N] [--node-arg ARG]...
 
 ZHEN_DIR and ENZH_DIR are model folders made by make_test_models with SIZE real. Prints, for
 each direction, medians measured with both engines running side by side (requests alternate):
-engine time of one sentence (wall clock and CPU time of the engine process), the same with a
+engine time of one sentence after N warm-up requests (wall clock and CPU time of the engine
+process; the engine compiles its hottest code better after some use), the same with a
 source half as long (an output of realistic length, see README.md), time from process start to
-"ready" and to the first answer, resident memory while loaded, and context switches per second
-of the idle process over 10 s. The environment variable NODE names the Node.js program
-(default node).
+"ready" and to the first answer, engine time of the next four answers, resident memory while
+loaded, and context switches per second of the idle process over 10 s. The environment
+variable NODE names the Node.js program (default node).
 """
 
 import argparse
@@ -49,6 +50,7 @@ def main():
     parser.add_argument("zhen")
     parser.add_argument("enzh")
     parser.add_argument("--runs", type=int, default=20)
+    parser.add_argument("--warm", type=int, default=30)
     parser.add_argument("--starts", type=int, default=5)
     parser.add_argument("--node-arg", action="append", default=[])
     args = parser.parse_args()
@@ -59,6 +61,7 @@ def main():
     ready = {d: [] for d in folders}
     first = {d: [] for d in folders}
     first_cpu = {d: [] for d in folders}
+    early = {d: [] for d in folders}
     for _ in range(args.starts):
         for direction, folder in folders.items():
             engine = Engine(folder, node_args=args.node_arg)
@@ -68,12 +71,14 @@ def main():
             engine.request(SENTENCES[direction][0])
             first[direction].append(time.monotonic() - engine.started)
             first_cpu[direction].append(cpu_ms(engine.pid) / 1000)
+            for _ in range(4):
+                early[direction].append(timed(engine, SENTENCES[direction][0])[1])
             engine.close()
 
     # Steady state: both engines loaded, requests alternating between them.
     engines = {d: Engine(f, node_args=args.node_arg) for d, f in folders.items()}
-    for direction, engine in engines.items():
-        for _ in range(3):
+    for _ in range(args.warm):
+        for direction, engine in engines.items():
             timed(engine, SENTENCES[direction][0])
     full = {d: [] for d in folders}
     half = {d: [] for d in folders}
@@ -98,11 +103,12 @@ def main():
 
     print(f"load average after: {os.getloadavg()[0]:.2f}")
     print(f"node arguments: {' '.join(args.node_arg) or '(none)'}")
-    header = f"{'':44}" + "".join(f"{d:>14}" for d in folders)
+    print(f"runs: {args.runs} after {args.warm} warm-up requests; starts: {args.starts}")
+    header = f"{'':50}" + "".join(f"{d:>14}" for d in folders)
     print(header)
 
     def row(label, values):
-        print(f"{label:44}" + "".join(f"{values[d]:>14}" for d in folders))
+        print(f"{label:50}" + "".join(f"{values[d]:>14}" for d in folders))
 
     row("sentence, wall ms (median)", {d: f"{median(w for w, _ in full[d]):.0f}" for d in folders})
     row("sentence, engine CPU ms (median)",
@@ -114,6 +120,8 @@ def main():
     row("start to ready, s (median)", {d: f"{median(ready[d]):.2f}" for d in folders})
     row("start to first answer, s (median)", {d: f"{median(first[d]):.2f}" for d in folders})
     row("CPU to first answer, s (median)", {d: f"{median(first_cpu[d]):.2f}" for d in folders})
+    row("2nd to 5th sentence after start, CPU ms (median)",
+        {d: f"{median(early[d]):.0f}" for d in folders})
     row("RSS while loaded, MB", {d: f"{rss[d]:.0f}" for d in folders})
     row("peak RSS, MB", {d: f"{peak[d]:.0f}" for d in folders})
     row("idle context switches per second", {d: f"{idle[d]:.1f}" for d in folders})

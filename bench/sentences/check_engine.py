@@ -24,7 +24,6 @@ import time
 from engine_client import ROOT, Engine, read_record
 
 MAKE_TEST_MODELS = os.path.join(ROOT, "tools", "sentence_models", "make_test_models")
-CLOSE = re.compile(r"[\u3000-\u30ff\u3400-\u4dbf\u4e00-\u9fff\uff00-\uffef]")
 
 results = []
 
@@ -58,23 +57,11 @@ def check_direction(label, folder, source):
     check(f"{label}: ready", engine.first == b"ready\n", engine.first)
     kind, text = engine.request(source)
     check(f"{label}: answers", kind == "ok" and text.strip() != "", (kind, text))
-    script_ok = bool(CLOSE.search(text)) == label.endswith("zh") if kind == "ok" else False
-    check(f"{label}: answers in the target's script", script_ok, text[:80])
 
     lines = f"  {source}\r\n\n   \n\t{source}  \n{source}\n"
     kind, text = engine.request(lines)
     check(f"{label}: line breaks and edges kept", kind == "ok" and layout(text) == layout(lines),
           repr(text[:200]))
-
-    # Three sentences on one line translate as three: with outputs forced to full length,
-    # each sentence's translation is a run of one repeated piece.
-    three = {"en-zh": "First sentence here. Second sentence here! Third sentence here?",
-             "zh-en": "第一句话在这里。第二句话在这里！第三句话在这里？"}[label]
-    one = {"en-zh": "First sentence here.", "zh-en": "第一句话在这里。"}[label]
-    _, whole = engine.request(three)
-    _, single = engine.request(one)
-    check(f"{label}: every sentence of a line translated", len(whole) > 2 * len(single),
-          f"{len(whole)} vs {len(single)} characters")
 
     for text in ["", "   ", "\n\n", " \r\n "]:
         kind, answer = engine.request(text)
@@ -84,6 +71,30 @@ def check_direction(label, folder, source):
     status, stderr = engine.close()
     check(f"{label}: exit 0 at the end of input, nothing on stderr", status == 0 and not stderr,
           (status, stderr[:200]))
+
+
+def check_sentences(label, folder):
+    """Three sentences on one line translate as three: each one's translation on its own turns
+    up in the line's, in order. Without a shortlist, since the engine builds one shortlist per
+    batch, which can change a sentence's output with the company it keeps."""
+    plain = folder + "-no-shortlist"
+    os.makedirs(plain, exist_ok=True)
+    for name in os.listdir(folder):
+        if not name.startswith("lex.") and not os.path.exists(os.path.join(plain, name)):
+            os.link(os.path.join(folder, name), os.path.join(plain, name))
+    engine = Engine(plain)
+    three = {"en-zh": ["First sentence here.", "Second sentence here!", "Third one?"],
+             "zh-en": ["第一句话在这里。", "第二句话在这里！", "第三句？"]}[label]
+    _, whole = engine.request(" ".join(three) if label == "en-zh" else "".join(three))
+    position = 0
+    for sentence in three:
+        _, alone = engine.request(sentence)
+        found = whole.find(alone, position)
+        position = found + len(alone) if found >= 0 and alone else -1
+        if position < 0:
+            break
+    check(f"{label}: every sentence of a line translated", position >= 0, repr(whole[:200]))
+    engine.close()
 
 
 def check_damage(maker, models):
@@ -191,6 +202,8 @@ def main():
     enzh = make(maker, models, "enzh", "en-zh")
     check_direction("zh-en", zhen, "这是一个用于测试的句子。")
     check_direction("en-zh", enzh, "This is a sentence for the test.")
+    check_sentences("zh-en", zhen)
+    check_sentences("en-zh", enzh)
     check_damage(maker, models)
     check_requests(zhen)
     check_signals(zhen)

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <stdexcept>
 
@@ -32,12 +31,22 @@ void padTo(std::string& out, std::size_t alignment) {
   out.append((alignment - out.size() % alignment) % alignment, '\0');
 }
 
-// Each item draws from its own generator, seeded from the model's seed and the item's name, so
-// an item's values do not depend on which other items the model has.
+// Each item draws from its own generator, seeded from the model's seed and the item's name (by
+// FNV-1a, the same on every platform), so an item's values do not depend on which other items
+// the model has.
 std::mt19937_64 generatorFor(std::uint64_t seed, const std::string& name) {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (unsigned char c : name) hash = (hash ^ c) * 0x100000001b3ULL;
   std::seed_seq sequence{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32),
-                         static_cast<std::uint32_t>(std::hash<std::string>{}(name))};
+                         static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(hash >> 32)};
   return std::mt19937_64(sequence);
+}
+
+// Draws mapped by hand rather than by the standard distributions, whose algorithms each
+// standard library chooses: the same seed gives the same model everywhere.
+float uniform(std::mt19937_64& generator, float low, float high) {
+  const double unit = static_cast<double>(generator() >> 11) * 0x1.0p-53;
+  return low + static_cast<float>(unit) * (high - low);
 }
 
 std::int64_t elements(const std::vector<std::int32_t>& shape) {
@@ -75,10 +84,10 @@ class ItemMaker {
   // A row vector of `size` floats drawn uniformly from [centre - spread, centre + spread].
   void vector(const std::string& name, int size, float centre, float spread) {
     std::mt19937_64 generator = generatorFor(weights_.seed, name);
-    std::uniform_real_distribution<float> value(centre - spread, centre + spread);
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(size) * sizeof(float));
-    for (int i = 0; i < size; ++i) append(bytes, value(generator));
+    for (int i = 0; i < size; ++i)
+      append(bytes, uniform(generator, centre - spread, centre + spread));
     items_.push_back({name, ItemType::kFloat32, {1, size}, std::move(bytes)});
   }
 
@@ -305,9 +314,9 @@ std::string makeShortlist(int sourcePieces, int targetPieces, int first, int bes
   for (std::size_t i = 0; i < pool.size(); ++i) pool[i] = static_cast<std::uint32_t>(first + i);
   for (int source = 0; source < sourcePieces; ++source) {
     offsets.push_back(targets.size());
-    for (int i = 0; i < best; ++i) {  // a partial shuffle picks `best` without repeats
-      std::uniform_int_distribution<std::size_t> pick(static_cast<std::size_t>(i), pool.size() - 1);
-      std::swap(pool[static_cast<std::size_t>(i)], pool[pick(generator)]);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(best); ++i) {
+      // A partial shuffle picks `best` without repeats.
+      std::swap(pool[i], pool[i + generator() % (pool.size() - i)]);
     }
     std::vector<std::uint32_t> chosen(pool.begin(), pool.begin() + best);
     std::sort(chosen.begin(), chosen.end());
