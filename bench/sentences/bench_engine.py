@@ -2,6 +2,7 @@
 """Measures the sentence engine loader with synthetic models of the published shapes.
 
     bench_engine.py ZHEN_DIR ENZH_DIR [--runs N] [--warm N] [--starts N] [--node-arg ARG]...
+    bench_engine.py ZHEN_DIR ENZH_DIR --long
 
 ZHEN_DIR and ENZH_DIR are model folders made by make_test_models with SIZE real. Prints, for
 each direction, medians measured with both engines running side by side (requests alternate):
@@ -10,7 +11,8 @@ process; the engine compiles its hottest code better after some use), the same w
 source half as long (an output of realistic length, see README.md), time from process start to
 "ready" and to the first answer, engine time of the next four answers, resident memory while
 loaded, and context switches per second of the idle process over 10 s. The environment
-variable NODE names the Node.js program (default node).
+variable NODE names the Node.js program (default node). With --long, times requests of
+10,000 characters instead.
 """
 
 import argparse
@@ -30,6 +32,23 @@ SENTENCES = {
     "zh-en": ("新版本的程序每隔几分钟自动保存你的文档，所以你不会丢失工作。",
               "新版本每隔几分钟自动保存文档。"),
 }
+
+
+LONG = {
+    "zh-en": ["这是一个很长的句子，" * 1000, "这是一个很长的句子。" * 1000],
+    "en-zh": ["This is a long sentence, " * 400, "This is a long sentence. " * 400],
+}
+
+
+def long_inputs(folders, node_args):
+    for direction, folder in folders.items():
+        engine = Engine(folder, node_args=node_args)
+        for text in LONG[direction]:
+            wall, cpu, answer = timed(engine, text)
+            rss = status_kb(engine.pid, "VmRSS") / 1024
+            print(f"{direction} {len(text)} characters {text[:12]!r}...: CPU {cpu / 1000:.1f} s, "
+                  f"wall {wall / 1000:.1f} s, {len(answer)} characters out, RSS {rss:.0f} MB")
+        engine.close()
 
 
 def timed(engine, text):
@@ -53,9 +72,14 @@ def main():
     parser.add_argument("--warm", type=int, default=30)
     parser.add_argument("--starts", type=int, default=5)
     parser.add_argument("--node-arg", action="append", default=[])
+    parser.add_argument("--long", action="store_true")
     args = parser.parse_args()
     folders = {"zh-en": args.zhen, "en-zh": args.enzh}
     print(f"load average before: {os.getloadavg()[0]:.2f}")
+    if args.long:
+        long_inputs(folders, args.node_arg)
+        print(f"load average after: {os.getloadavg()[0]:.2f}")
+        return 0
 
     # Start-up: alternate the directions, each start a fresh process.
     ready = {d: [] for d in folders}
