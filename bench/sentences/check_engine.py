@@ -151,8 +151,8 @@ def check_requests(folder):
     for text in ["一。", "二二二二二二二二。", "三。"]:
         engine.send(text)
     lengths = [len(engine.receive()[1]) for _ in range(3)]
-    check("requests in a row answered in order", lengths[1] > lengths[0] and lengths[1] > lengths[2],
-          lengths)
+    check("requests in a row answered in order",
+          lengths[1] > lengths[0] and lengths[1] > lengths[2], lengths)
 
     huge = "这是一个很长的句子，" * 1000
     started = time.monotonic()

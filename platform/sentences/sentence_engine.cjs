@@ -288,11 +288,13 @@ function loadModel(engine, files) {
     const model = read(files.model, 256);
     checked(files.model, () => checkModel(model));
     const vocabMemories = files.vocabs.map((file) => read(file, 64));
-    const pieces = vocabMemories.map((memory, i) => checked(files.vocabs[i], () => countPieces(memory)));
+    const pieces =
+        vocabMemories.map((memory, i) => checked(files.vocabs[i], () => countPieces(memory)));
     let shortlist;
     if (files.shortlist) {
       shortlist = read(files.shortlist, 64);
-      checked(files.shortlist, () => checkShortlist(shortlist, pieces[0], pieces[pieces.length - 1]));
+      const [sourcePieces, targetPieces] = [pieces[0], pieces[pieces.length - 1]];
+      checked(files.shortlist, () => checkShortlist(shortlist, sourcePieces, targetPieces));
     } else {
       shortlist = new engine.AlignedMemory(0, 64);
       memories.push(shortlist);
@@ -336,8 +338,9 @@ const kSentenceEnd = new RegExp(
     'gu');
 // Words after which a full stop does not end the sentence: titles, common abbreviations, and
 // single letters (initials).
-const kAbbreviation =
-    /(?:^|[\s(])(?:Mr|Mrs|Ms|Dr|Prof|St|Sr|Jr|Mt|No|Nos|Fig|Figs|Vol|Ch|Sec|Inc|Ltd|Co|Corp|vs|etc|approx|cf|ca|e\.g|i\.e|[A-Za-z])$/;
+const kAbbreviation = new RegExp(
+    '(?:^|[\\s(])(?:Mr|Mrs|Ms|Dr|Prof|St|Sr|Jr|Mt|No|Nos|Fig|Figs|Vol|Ch|Sec|Inc|Ltd|Co|Corp|' +
+    'vs|etc|approx|cf|ca|e\\.g|i\\.e|[A-Za-z])$');
 
 // Cuts a line (no line breaks, no white space at its ends) into sentences and the white space
 // between them: [{text, gap}], where gap precedes text.
@@ -419,9 +422,8 @@ function translate(engine, service, model, text) {
   return lines
       .map((line) => {
         let core = '';
-        for (const sentence of line.sentences) {
-          core += core === '' ? sentence.translation :
-                                joinGap(sentence.gap, core, sentence.translation) + sentence.translation;
+        for (const {gap, translation} of line.sentences) {
+          core += core === '' ? translation : joinGap(gap, core, translation) + translation;
         }
         return line.lead + core + line.trail + line.lineBreak;
       })
