@@ -8,7 +8,8 @@
 // "chatty" writes something after "ready", anything else becomes ready. Then each request
 // "echo TEXT" is answered with TEXT, and these misbehave: "kill" and "stop" send the process
 // SIGKILL and SIGSTOP, "garbage" writes a line out of frame, "extra" writes bytes after its
-// answer, "error" answers with an error and goes on, "deaf" stops reading and answers nothing,
+// answer, "error" answers with an error and goes on, a request that starts with "deaf" stops it reading and is
+// never answered,
 // "invalid" answers with bytes that are not UTF-8, "slowly" answers in pieces a while apart.
 
 const path = require('node:path');
@@ -19,6 +20,10 @@ function record(kind, body) {
 
 function answer(text) {
   if (text.startsWith('echo ')) return record('ok', Buffer.from(text.slice(5)));
+  if (text.startsWith('deaf')) {
+    process.stdin.pause();
+    return null;
+  }
   switch (text) {
     case 'kill':
       process.kill(process.pid, 'SIGKILL');
@@ -34,9 +39,6 @@ function answer(text) {
       return record('error', Buffer.from('it went wrong'));
     case 'invalid':
       return record('ok', Buffer.from([0x61, 0xff, 0xfe]));
-    case 'deaf':
-      process.stdin.pause();
-      return null;
     case 'slowly': {
       const whole = record('ok', Buffer.from('in pieces'));
       process.stdout.write(whole.subarray(0, 3));
