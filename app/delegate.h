@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "app/qt_main_queue.h"
-#include "platform/package_installer.h"
+#include "platform/packagekit/package_installer.h"
 #include "protocol/reply_sink.h"
 #include "protocol/request_reader.h"
 #include "queue/language_recogniser.h"

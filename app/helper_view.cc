@@ -7,7 +7,7 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
-#include "protocol/main_queue.h"
+#include "base/main_queue.h"
 #include "queue/model.h"
 
 namespace talvori {

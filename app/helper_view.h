@@ -1,8 +1,9 @@
 // HelperView: the panel's content, and the point where translation sessions reach the queue.
 #pragma once
 
-#include <QWidget>
 #include <optional>
+
+#include <QWidget>
 
 #include "queue/translation_hook.h"
 

@@ -3,12 +3,13 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <QApplication>
-#include <QMetaObject>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <string>
+
+#include <QApplication>
+#include <QMetaObject>
 
 #include "app/delegate.h"
 

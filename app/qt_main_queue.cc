@@ -1,8 +1,9 @@
 #include "app/qt_main_queue.h"
 
+#include <utility>
+
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <utility>
 
 namespace talvori {
 

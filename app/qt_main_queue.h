@@ -5,7 +5,7 @@
 #include <deque>
 #include <mutex>
 
-#include "protocol/main_queue.h"
+#include "base/main_queue.h"
 
 namespace talvori {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/dictionary_service.h"
+#include "platform/dictionary/dictionary_service.h"
 
 namespace talvori {
 

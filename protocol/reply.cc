@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "protocol/utf8.h"
+#include "base/utf8.h"
 
 namespace talvori {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/utf8.h"
+#include "base/utf8.h"
 
 namespace talvori {
 

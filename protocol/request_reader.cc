@@ -11,7 +11,7 @@
 #include <mutex>
 #include <utility>
 
-#include "protocol/main_queue.h"
+#include "base/main_queue.h"
 
 namespace talvori {
 

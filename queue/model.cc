@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "protocol/main_queue.h"
+#include "base/main_queue.h"
 #include "queue/panel.h"
 #include "queue/text_measure.h"
 

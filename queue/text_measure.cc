@@ -1,16 +1,16 @@
 #include "queue/text_measure.h"
 
-#include <unicode/brkiter.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-#include <unicode/utext.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
-#include "protocol/utf8.h"
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utext.h>
+
+#include "base/utf8.h"
 
 namespace talvori {
 

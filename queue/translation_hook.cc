@@ -1,6 +1,6 @@
 #include "queue/translation_hook.h"
 
-#include "protocol/main_queue.h"
+#include "base/main_queue.h"
 #include "queue/model.h"
 #include "queue/translation_service.h"
 

@@ -3,7 +3,7 @@
 (headless):
 
   - start-up: from process start to the first reply of a request answered by the shortcut
-    (the dictionary is not opened at start-up, so this should match bench/host_bench.py);
+    (the dictionary is not opened at start-up, so this should match bench/agent/host_bench.py);
   - first Chinese request: once the agent has answered its first (shortcut) request, the time
     from writing "电脑" to its reply, which includes opening the index;
   - memory: peak resident size of the agent after 300 dictionary requests in both directions

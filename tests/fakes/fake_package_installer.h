@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/package_installer.h"
+#include "platform/packagekit/package_installer.h"
 
 namespace talvori::testing {
 

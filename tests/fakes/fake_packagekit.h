@@ -9,17 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusVirtualObject>
-#include <QVariantMap>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
+#include <QVariantMap>
 
 namespace talvori::testing {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/main_queue.h"
+#include "base/main_queue.h"
 #include "queue/translation_service.h"
 
 namespace talvori::testing {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <utility>
 
-#include "protocol/main_queue.h"
+#include "base/main_queue.h"
 
 namespace talvori::testing {
 

@@ -6,13 +6,14 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "base/utf8.h"
 #include "protocol/reply.h"
-#include "protocol/utf8.h"
 
 namespace talvori::fuzz {
 

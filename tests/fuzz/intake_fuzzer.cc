@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
 #include "protocol/request.h"
 #include "protocol/request_reader.h"
-#include "protocol/utf8.h"
 #include "queue/model.h"
 #include "queue/translation_hook.h"
 #include "tests/fakes/fake_recogniser.h"

@@ -2,18 +2,19 @@
 // admission by the model, checked for the reply it gives at once.
 #include <cstddef>
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "base/utf8.h"
 #include "protocol/request.h"
-#include "protocol/utf8.h"
 #include "queue/model.h"
 #include "tests/fakes/fake_recogniser.h"
 #include "tests/fakes/fake_translation_service.h"
 #include "tests/fakes/manual_main_queue.h"
 #include "tests/fakes/memory_reply_sink.h"
 #include "tests/fuzz/fuzz_common.h"
-#include "tests/json_oracle.h"
+#include "tests/protocol/json_oracle.h"
 
 namespace talvori::fuzz {
 namespace {

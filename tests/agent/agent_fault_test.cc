@@ -1,0 +1,226 @@
+// The agent binary under faults: floods of input, a host that stops listening, engine programs
+// that die or stall mid-translation, and a line far too long to translate.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gtest/gtest.h"
+
+#include "tests/support/agent_process.h"
+
+namespace talvori {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AgentProcess;
+using testing::alive;
+using testing::childrenOf;
+using testing::cpuTicks;
+using testing::errorReply;
+using testing::requestLine;
+using testing::startHeadlessAgent;
+using testing::statusKib;
+using testing::textReply;
+
+const std::string kEnglish = "Good morning to all of you, my friends.";
+const std::string kSpanish = "El perro come la manzana en la casa.";
+
+// Starts an agent and translates one Spanish sentence, so that its Spanish pipeline is running;
+// gives the translation's reply line.
+std::string warmUp(AgentProcess& agent) {
+  agent.write(requestLine("warm", kSpanish, "en"));
+  const auto lines = agent.readLines(1, 60s);
+  EXPECT_EQ(lines.size(), 1u) << agent.errors();
+  if (lines.empty()) return {};
+  EXPECT_TRUE(lines[0].starts_with(R"({"id":"warm","text":")")) << lines[0];
+  return lines[0].substr(std::string(R"({"id":"warm",)").size());
+}
+
+// 100,000 lines written in one go, mixing answerable requests, invalid ones and lines that are
+// not requests at all. English text for English is answered during admission, so every decoded
+// request is answered, in order, before the end of input ends the agent.
+TEST(AgentFaults, ReadsEveryLineOfAFlood) {
+  auto agent = startHeadlessAgent();
+  std::string input;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 100000; ++i) {
+    const std::string id = std::to_string(i);
+    switch (i % 6) {
+      case 0:
+        input += requestLine(id, kEnglish, "en");
+        expected.push_back(textReply(id, kEnglish));
+        break;
+      case 1:
+        input += requestLine(id, kEnglish, "fr");
+        expected.push_back(errorReply(id, testing::kInvalidMessage));
+        break;
+      case 2:
+        input += "not a request " + id + "\n";
+        break;
+      case 3:
+        input +=
+            R"({"target":"en","id":")" + id + R"(","extra":[1,{"a":null}],"text":" \t "})" + "\r\n";
+        expected.push_back(errorReply(id, testing::kInvalidMessage));
+        break;
+      case 4:
+        input += R"({"id":)" + id + R"(,"text":"x","target":"en"})" + "\n\n";
+        break;
+      case 5:
+        input += R"({"id":")" + id + R"(","text":")" + kEnglish + R"(","target":"en"})" + "\r\n";
+        expected.push_back(textReply(id, kEnglish));
+        break;
+    }
+  }
+  std::thread writer([&] {
+    agent->write(input);
+    agent->closeInput();
+  });
+  const auto lines = agent->readLines(expected.size(), 180s);
+  writer.join();
+  EXPECT_EQ(agent->wait(30s), 0);
+  ASSERT_EQ(lines.size(), expected.size()) << agent->errors();
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(lines[i], expected[i]) << "reply " << i;
+  }
+  EXPECT_EQ(agent->output().size(), agent->output().rfind('\n') + 1);
+  EXPECT_EQ(agent->errors(), "");
+}
+
+// A host that closes its end of standard output. Until the agent next replies it idles without
+// spinning; the reply then ends it silently through the broken pipe's default action, and its
+// engine programs end with it.
+TEST(AgentFaults, EndsQuietlyWhenTheHostStopsListening) {
+  auto agent = startHeadlessAgent();
+  warmUp(*agent);
+  const std::vector<pid_t> pipeline = childrenOf(agent->pid());
+  ASSERT_FALSE(pipeline.empty());
+  agent->closeOutput();
+  const long before = cpuTicks(agent->pid());
+  std::this_thread::sleep_for(1s);
+  EXPECT_LE(cpuTicks(agent->pid()) - before, 10) << "busy while nobody listens";
+
+  agent->write(requestLine("unheard", kEnglish, "en"));
+  EXPECT_EQ(agent->wait(30s), std::nullopt);
+  EXPECT_TRUE(WIFSIGNALED(agent->status()));
+  EXPECT_EQ(WTERMSIG(agent->status()), SIGPIPE);
+  EXPECT_EQ(agent->errors(), "");
+  for (pid_t child : pipeline) {
+    for (int i = 0; i < 200 && alive(child); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(alive(child)) << "engine program " << child << " outlived the agent";
+  }
+}
+
+// With the broken pipe ignored (inherited from the host) the replies that cannot be written are
+// dropped: the agent goes on translating without spinning and ends as usual at the end of input.
+TEST(AgentFaults, DropsRepliesNobodyReadsWhenTheBrokenPipeIsIgnored) {
+  AgentProcess agent(
+      std::string(TALVORI_BINARY_DIR) + "/talvori",
+      {.environment = {"QT_QPA_PLATFORM=offscreen"}, .brokenPipe = testing::BrokenPipe::ignored});
+  warmUp(agent);
+  agent.closeOutput();
+  for (int i = 0; i < 20; ++i) {
+    agent.write(requestLine(std::to_string(i), i % 2 ? kSpanish : kEnglish, "en"));
+  }
+  std::this_thread::sleep_for(2s);
+  const long before = cpuTicks(agent.pid());
+  std::this_thread::sleep_for(1s);
+  EXPECT_LE(cpuTicks(agent.pid()) - before, 10) << "busy while nobody listens";
+  agent.closeInput();
+  EXPECT_EQ(agent.wait(10s), 0);
+  EXPECT_EQ(agent.errors(), "");
+}
+
+// After a failed translation (two replies so far) the next request succeeds on a fresh pipeline,
+// and the agent still ends cleanly.
+void expectRecovery(AgentProcess& agent, const std::string& translation) {
+  agent.write(requestLine("after", kSpanish, "en"));
+  const auto lines = agent.readLines(3, 60s);
+  ASSERT_EQ(lines.size(), 3u) << agent.errors();
+  EXPECT_EQ(lines[2], R"({"id":"after",)" + translation);
+  agent.closeInput();
+  EXPECT_EQ(agent.wait(10s), 0);
+  EXPECT_EQ(agent.errors(), "");
+}
+
+// An engine program killed mid-translation fails that request; the next one gets a fresh
+// pipeline and succeeds.
+TEST(AgentFaults, AKilledEngineProgramFailsOneRequest) {
+  auto agent = startHeadlessAgent();
+  const std::string translation = warmUp(*agent);
+  const std::vector<pid_t> pipeline = childrenOf(agent->pid());
+  ASSERT_GE(pipeline.size(), 2u);
+  // Stopped, the pipeline cannot answer before one of its programs is killed.
+  for (pid_t child : pipeline) kill(child, SIGSTOP);
+  agent->write(requestLine("killed", kSpanish, "en"));
+  std::this_thread::sleep_for(200ms);
+  kill(pipeline[pipeline.size() / 2], SIGKILL);
+  for (pid_t child : pipeline) kill(child, SIGCONT);
+  auto lines = agent->readLines(2, 30s);
+  ASSERT_EQ(lines.size(), 2u) << agent->errors();
+  EXPECT_EQ(lines[1], errorReply("killed", testing::kFailedMessage));
+
+  expectRecovery(*agent, translation);
+}
+
+// A stalled engine fails the request once its time is up (10 s for a short text), and the next
+// request succeeds on a fresh pipeline.
+TEST(AgentFaults, AStalledEngineFailsOneRequest) {
+  auto agent = startHeadlessAgent();
+  const std::string translation = warmUp(*agent);
+  const std::vector<pid_t> pipeline = childrenOf(agent->pid());
+  ASSERT_FALSE(pipeline.empty());
+  kill(pipeline.front(), SIGSTOP);
+  agent->write(requestLine("stalled", kSpanish, "en"));
+  auto lines = agent->readLines(2, 40s);
+  ASSERT_EQ(lines.size(), 2u) << agent->errors();
+  EXPECT_EQ(lines[1], errorReply("stalled", testing::kFailedMessage));
+  EXPECT_FALSE(alive(pipeline.front())) << "the stalled program was left behind";
+
+  expectRecovery(*agent, translation);
+}
+
+// A 50 MB line is read whole and refused as too long, and the memory it took is given back.
+TEST(AgentFaults, AFiftyMegabyteLineIsRefusedAndItsMemoryReturned) {
+  // The checked build's allocator holds freed blocks back to catch late uses; hand them back at
+  // once so that resident memory means the same as in a plain build.
+  auto agent = startHeadlessAgent(
+      {.environment = {
+           "ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
+           ":quarantine_size_mb=0"}});
+  agent->write(requestLine("warm", kEnglish, "en"));
+  ASSERT_EQ(agent->readLines(1, 30s).size(), 1u) << agent->errors();
+  const long before = statusKib(agent->pid(), "VmRSS:");
+  ASSERT_GT(before, 0);
+
+  std::string huge = R"({"id":"huge","target":"en","text":")";
+  huge.append(50 << 20, 'a');
+  huge += "\"}\n";
+  std::thread writer([&] { agent->write(huge); });
+  auto lines = agent->readLines(2, 120s);
+  writer.join();
+  ASSERT_EQ(lines.size(), 2u) << agent->errors();
+  EXPECT_EQ(lines[1], errorReply("huge", testing::kInvalidMessage));
+
+  // One more request makes sure the main thread has finished with the long one.
+  agent->write(requestLine("next", kEnglish, "en"));
+  lines = agent->readLines(3, 30s);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], textReply("next", kEnglish));
+  const long after = statusKib(agent->pid(), "VmRSS:");
+  EXPECT_LT(after - before, 16 * 1024) << "before " << before << " KiB, after " << after << " KiB";
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(10s), 0);
+  EXPECT_EQ(agent->errors(), "");
+}
+
+}  // namespace
+}  // namespace talvori

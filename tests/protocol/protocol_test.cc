@@ -1,0 +1,220 @@
+// Request decoding and reply encoding.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <unicode/unistr.h>
+
+#include "base/utf8.h"
+#include "protocol/descriptor_reply_sink.h"
+#include "protocol/reply.h"
+#include "protocol/request.h"
+#include "tests/protocol/json_oracle.h"
+#include "tests/protocol/output_capture.h"
+
+namespace talvori {
+namespace {
+
+TEST(DecodeRequest, AcceptsRequestObjects) {
+  struct Case {
+    std::string line;
+    Request expected;
+  };
+  const std::vector<Case> cases = {
+      {R"({"id":"1","text":"hola","target":"en"})", {"1", "hola", "en"}},
+      {R"(  { "target" : "auto" ,"text":"x", "id":"b" }  )", {"b", "x", "auto"}},
+      {"\t{\"id\":\"1\",\"text\":\"\",\"target\":\"\"}\r", {"1", "", ""}},
+      {R"({"id":"1","text":"a","target":"en","n":1.5,"o":{"id":7},"a":[null],"z":null})",
+       {"1", "a", "en"}},
+      {R"({"id":"\u00e9\ud83d\ude00","text":"l1\nl2\t\"q\"\\\/","target":"zh-Hans"})",
+       {"\xC3\xA9\xF0\x9F\x98\x80", "l1\nl2\t\"q\"\\/", "zh-Hans"}},
+      {R"({"id":"x","text":"t","target":"en","Id":5,"TEXT":null})", {"x", "t", "en"}},
+      // A repeated member takes its last value, whatever came before.
+      {R"({"id":1,"text":"t","target":"en","id":"last"})", {"last", "t", "en"}},
+      {"\xEF\xBB\xBF{\"id\":\"1\",\"text\":\"t\",\"target\":\"en\"}", {"1", "t", "en"}},
+      // Numbers are ignored whatever their magnitude, and deep nesting costs no stack.
+      {R"({"id":"n","text":"El gato.","target":"en","x":1e400,"y":[-1E-99999,1234567890123456789012345]})",
+       {"n", "El gato.", "en"}},
+      {R"({"id":"d","text":"t","target":"en","deep":)" + std::string(1000000, '[') +
+           std::string(1000000, ']') + "}",
+       {"d", "t", "en"}},
+      // An escaped surrogate without its partner stands for U+FFFD, as ill-formed bytes do.
+      {R"({"id":"s","text":"El perro \ud800 come. \udc00\ud83d\ude00 \ud83d\u0041","target":"en"})",
+       {"s",
+        "El perro \xEF\xBF\xBD come. \xEF\xBF\xBD\xF0\x9F\x98\x80 \xEF\xBF\xBD"
+        "A",
+        "en"}},
+      {"{\"id\":\"i\xFF\",\"text\":\"a\xE2\x82(\xF0\x9F\x98\",\"target\":\"en\",\"x\":\"\xC0\"}",
+       {"i\xEF\xBF\xBD", "a\xEF\xBF\xBD(\xEF\xBF\xBD", "en"}},
+  };
+  for (const auto& c : cases) {
+    auto decoded = decodeRequest(c.line);
+    ASSERT_TRUE(decoded.has_value()) << c.line;
+    EXPECT_EQ(*decoded, c.expected) << c.line;
+  }
+}
+
+TEST(DecodeRequest, RejectsEverythingElse) {
+  const std::vector<std::string> lines = {
+      "",
+      "   ",
+      R"({"id":1,"text":"t","target":"en"})",
+      R"({"id":"1","text":"t","target":null})",
+      R"({"id":"1","target":"en"})",
+      R"({"Id":"1","text":"t","target":"en"})",
+      R"({"id":"1","text":"t","target":"en",})",
+      R"({"id":"1","text":"t","target":"en"} // note)",
+      R"(/* c */ {"id":"1","text":"t","target":"en"})",
+      R"({"id":"1","text":"t","target":"en"}{"id":"2","text":"t","target":"en"})",
+      R"({"id":"1","text":"t","target":"en"} 1)",
+      R"({'id':'1','text':'t','target':'en'})",
+      R"([{"id":"1","text":"t","target":"en"}])",
+      R"("id")",
+      R"({"id":"1","text":["t"],"target":"en"})",
+      R"({"id":"1","text":"t","target":"en","id":true})",
+      R"({"nested":{"id":"1","text":"t","target":"en"}})",
+      R"({"id":"1","text":"t","target":"en")",
+      "{\"id\":\"1\",\"text\":\"a\nb\",\"target\":\"en\"}",
+      // Bytes that are not UTF-8 outside strings, malformed numbers, escapes and containers.
+      "{\"id\":\"1\",\"text\":\"t\",\"target\":\"en\"}\xFF",
+      R"({"id":"1","text":"t","target":"en","x":1e})",
+      R"({"id":"1","text":"t","target":"en","x":01})",
+      R"({"id":"1","text":"t","target":"en","x":"\x41"})",
+      R"({"id":"1","text":"t\u12","target":"en"})",
+      R"({"id":"1","text":"t","target":"en","x":[1,]})",
+      R"({"id":"1","text":"t","target":"en","x":{"a" 1}})",
+      R"({"id":"1","text":"t","target":"en","x":[}})",
+      // Nothing may follow the object, not even NUL bytes.
+      std::string("{\"id\":\"1\",\"text\":\"t\",\"target\":\"en\"}\0\0x", 38),
+  };
+  for (const auto& line : lines) EXPECT_FALSE(decodeRequest(line).has_value()) << line;
+}
+
+// Every file of the public JSON parsing suite, placed as the value of an extra member, decodes
+// exactly when the JSON library's own validating parser accepts the line: always for the files
+// that must parse, never for those that must not; the files whose handling is left open are
+// accepted also where only an out-of-range number or a lone surrogate escape stopped the library.
+TEST(DecodeRequest, AgreesWithTheJsonParsingSuite) {
+  const auto suite = std::filesystem::path(TALVORI_SOURCE_DIR).parent_path() /
+                     "shared/testdata/json-test-suite/test_parsing";
+  if (!std::filesystem::exists(suite)) GTEST_SKIP() << "no suite at " << suite;
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(suite)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string value = repairUtf8(content.str());
+    const std::string name = entry.path().filename().string();
+    const std::string line = R"({"id":"1","text":"t","target":"en","x":)" + value + "}";
+    const bool accepted = decodeRequest(line).has_value();
+    const bool valid = nlohmann::json::accept(line) ||
+                       (name.starts_with("i_") &&
+                        nlohmann::json::accept(testing::withOutOfRangeValuesReplaced(line)));
+    EXPECT_EQ(accepted, valid) << name;
+    if (name.starts_with("y_")) {
+      EXPECT_TRUE(accepted) << name;
+    }
+    if (name.starts_with("n_")) {
+      EXPECT_FALSE(decodeRequest(value).has_value()) << name;
+    }
+    ++files;
+  }
+  EXPECT_GT(files, 300);
+}
+
+std::string encoded(const Reply& reply) {
+  std::string out;
+  encodeReply(reply, out);
+  return out;
+}
+
+TEST(EncodeReply, WritesTheIdAndThenTheTextOrTheError) {
+  EXPECT_EQ(encoded(Reply::success("7", "hola")), R"({"id":"7","text":"hola"})");
+  EXPECT_EQ(encoded(Reply::failure("7", "失败")), R"({"id":"7","error":"失败"})");
+  EXPECT_EQ(encoded(Reply::success("", "")), R"({"id":"","text":""})");
+}
+
+// Our writer must produce the bytes that the JSON library's compact output would.
+TEST(EncodeReply, EscapesExactlyLikeTheJsonLibrary) {
+  std::vector<std::string> texts = {"plain",          "quote \" and \\ and /",
+                                    "line\nfeed\r\n", "tab\t bell\a nul",
+                                    "\x7f del",       "漢字 😀 é"};
+  texts[3].push_back('\0');
+  std::string controls;
+  for (char c = 1; c < 0x20; ++c) controls.push_back(c);
+  texts.push_back(controls);
+  for (const auto& text : texts) {
+    nlohmann::ordered_json expected;
+    expected["id"] = text;
+    expected["text"] = text;
+    EXPECT_EQ(encoded(Reply::success(text, text)), expected.dump()) << text;
+  }
+}
+
+TEST(EncodeReply, ReplacesInvalidUtf8InsteadOfDroppingTheReply) {
+  EXPECT_EQ(encoded(Reply::success("i\xFF", "a\xC3(b\xE2\x82")),
+            "{\"id\":\"i\xEF\xBF\xBD\",\"text\":\"a\xEF\xBF\xBD(b\xEF\xBF\xBD\"}");
+}
+
+TEST(DescriptorReplySink, WritesOneLineEndingInOneLineFeed) {
+  testing::OutputCapture out;
+  DescriptorReplySink sink(out.fd());
+  sink.write(Reply::success("1", "a\nb"));
+  sink.write(Reply::failure("2", "错误"));
+  const std::string big(300000, 'x');
+  sink.write(Reply::success("3", big));
+  EXPECT_EQ(out.take(),
+            "{\"id\":\"1\",\"text\":\"a\\nb\"}\n{\"id\":\"2\",\"error\":\"错误\"}\n"
+            "{\"id\":\"3\",\"text\":\"" +
+                big + "\"}\n");
+}
+
+TEST(DescriptorReplySink, AClosedOutputIsNotFatal) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  signal(SIGPIPE, SIG_IGN);
+  DescriptorReplySink(fds[1]).write(Reply::success("1", "t"));
+  close(fds[1]);
+}
+
+// Decoding and repair must match ICU's conversion, which replaces each maximal ill-formed
+// subpart: the same code points, the same count, and the same repaired bytes.
+TEST(Utf8, DecodesAndRepairsLikeIcuOnRandomBytes) {
+  std::mt19937 random(42);
+  const unsigned char interesting[] = {0x41, 0x80, 0xBF, 0xC0, 0xC2, 0xDF, 0xE0, 0xA0, 0xED,
+                                       0x9F, 0xA0, 0xEF, 0xF0, 0x90, 0xF4, 0x8F, 0xF5, 0xFF};
+  for (int round = 0; round < 20000; ++round) {
+    std::string bytes;
+    const int length = static_cast<int>(random() % 8);
+    for (int i = 0; i < length; ++i) {
+      bytes.push_back(static_cast<char>(interesting[random() % sizeof interesting]));
+    }
+    const icu::UnicodeString utf16 = icu::UnicodeString::fromUTF8(bytes);
+    std::string expected;
+    utf16.toUTF8String(expected);
+    std::u32string decoded, fromIcu;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const std::int32_t c = decodeUtf8(bytes, at);
+      decoded += static_cast<char32_t>(c == kIllFormed ? 0xFFFD : c);
+    }
+    for (int32_t i = 0; i < utf16.length(); i = utf16.moveIndex32(i, 1)) {
+      fromIcu += static_cast<char32_t>(utf16.char32At(i));
+    }
+    ASSERT_EQ(decoded, fromIcu) << ::testing::PrintToString(bytes);
+    ASSERT_EQ(countCodePoints(bytes), fromIcu.size());
+    std::string repaired;
+    appendRepairedUtf8(bytes, repaired);
+    ASSERT_EQ(repaired, expected) << ::testing::PrintToString(bytes);
+    ASSERT_EQ(isValidUtf8(bytes), repaired == bytes);
+  }
+}
+
+}  // namespace
+}  // namespace talvori
