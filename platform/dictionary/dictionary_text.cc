@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <vector>
 
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 
 #include "base/utf8.h"
 
@@ -11,43 +13,62 @@ namespace talvori {
 
 namespace {
 
-// The code points of `text` with widths normalised; empty when `text` is not valid UTF-8.
-std::u32string normalisedCodePoints(std::string_view text) {
-  std::u32string out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    std::int32_t c = decodeUtf8(text, at);
-    if (c == kIllFormed) return {};
-    if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;  // full-width ASCII
-    switch (c) {
-      case 0x3000:
-        c = ' ';
-        break;  // ideographic space
-      case 0xFF61:
-        c = 0x3002;
-        break;  // half-width ideographic full stop
-      case 0xFF62:
-        c = 0x300C;
-        break;  // half-width corner brackets
-      case 0xFF63:
-        c = 0x300D;
-        break;
-      case 0xFF64:
-        c = 0x3001;
-        break;  // half-width ideographic comma
-      case 0xFF65:
-        c = 0x30FB;
-        break;  // half-width middle dot
-      default:
-        break;
-    }
-    out.push_back(static_cast<char32_t>(c));
-  }
-  return out;
-}
-
 bool isSpace(char32_t c) {
   return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || u_isUWhiteSpace(c);
+}
+
+// Format characters (byte-order mark, zero-width space and joiners, word joiner, soft hyphen)
+// and control characters other than white space: invisible, and never part of a word.
+bool isInvisible(UChar32 c) {
+  const std::int8_t type = u_charType(c);
+  return type == U_FORMAT_CHAR || (type == U_CONTROL_CHAR && !isSpace(static_cast<char32_t>(c)));
+}
+
+// Whether the compatibility form of `c` means the same: ligatures and the like ("ﬁ"), full-
+// and half-width forms, no-break spaces, small and vertical forms. Not superscripts,
+// subscripts, fractions, circled or squared forms and font variants, whose compatibility forms
+// say something else ("x²" is not "x2").
+bool hasSameCompatibilityForm(UChar32 c) {
+  switch (u_getIntPropertyValue(c, UCHAR_DECOMPOSITION_TYPE)) {
+    case U_DT_COMPAT:
+    case U_DT_WIDE:
+    case U_DT_NARROW:
+    case U_DT_NOBREAK:
+    case U_DT_SMALL:
+    case U_DT_VERTICAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The code points of `text` in one normal form: invisible characters dropped, characters whose
+// compatibility form means the same replaced by it (NFKC for them alone), and the whole composed
+// (NFC: "e" and a combining acute accent become "é"). Empty when `text` is not valid UTF-8.
+std::u32string normalisedCodePoints(std::string_view text) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* compatible = icu::Normalizer2::getNFKCInstance(status);
+  const icu::Normalizer2* composed = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return {};
+  icu::UnicodeString folded;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::int32_t c = decodeUtf8(text, at);
+    if (c == kIllFormed) return {};
+    if (isInvisible(c)) continue;
+    if (hasSameCompatibilityForm(c)) {
+      folded.append(compatible->normalize(icu::UnicodeString(static_cast<UChar32>(c)), status));
+    } else {
+      folded.append(static_cast<UChar32>(c));
+    }
+  }
+  const icu::UnicodeString normal = composed->normalize(folded, status);
+  if (U_FAILURE(status)) return {};
+  std::u32string out;
+  out.reserve(static_cast<std::size_t>(normal.length()));
+  for (std::int32_t i = 0; i < normal.length(); i = normal.moveIndex32(i, 1)) {
+    out.push_back(static_cast<char32_t>(normal.char32At(i)));
+  }
+  return out;
 }
 
 // Punctuation that may surround a selected word without belonging to it. Signs that are part of
@@ -110,6 +131,8 @@ std::string englishKey(std::string_view text) {
     }
   }
   if (key == U"a" || key == U"an" || key == U"the") return {};
+  // "the "Iliad"": a quote after the article surrounds the rest too.
+  key = trimmed(key);
   return toUtf8(key);
 }
 

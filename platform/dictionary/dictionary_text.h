@@ -8,13 +8,17 @@
 
 namespace talvori {
 
-// The key of a Chinese text: full-width ASCII forms become ASCII, half-width CJK punctuation
-// becomes full-width, and surrounding white space and punctuation (quotes, brackets, full stops,
-// commas and the like, Chinese or ASCII) are removed. Empty when nothing is left or the text is
-// not valid UTF-8.
+// Both keys first put a text in one normal form: invisible characters (byte-order mark,
+// zero-width spaces and joiners, soft hyphen, controls) are dropped, compatibility forms that
+// mean the same become their plain form (full- and half-width forms, ligatures such as "ﬁ";
+// not superscripts or fractions), and accents written as combining marks are composed (NFC).
+//
+// The key of a Chinese text: that normal form with surrounding white space and punctuation
+// (quotes, brackets, full stops, commas and the like, Chinese or ASCII) removed. Empty when
+// nothing is left or the text is not valid UTF-8.
 std::string chineseKey(std::string_view text);
 
-// The key of an English text: widths normalised as above, letters in lower case, runs of white
+// The key of an English text: the normal form above, letters in lower case, runs of white
 // space made one space, surrounding white space and punctuation removed, curly apostrophes made
 // straight, and one leading "a ", "an " or "the " dropped, so that "The Hague" and "hague" meet.
 // Empty when no letter is left or the text is not valid UTF-8.

@@ -24,6 +24,8 @@ class ChineseAnswers {
   std::map<std::string, std::string> build() const {
     std::map<std::string, std::string> chinese;
     for (const auto& [key, list] : dictionary_.byHeadword()) {
+      // Headwords without a Han character ("88" for "bye-bye") are never asked for.
+      if (!containsHan(key)) continue;
       std::string english = englishFor(list);
       if (!english.empty()) chinese.emplace(key, std::move(english));
     }
