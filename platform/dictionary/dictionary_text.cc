@@ -136,65 +136,6 @@ std::string englishKey(std::string_view text) {
   return toUtf8(key);
 }
 
-std::string pluralKey(std::string_view key) {
-  std::string plural(key);
-  const auto endsWith = [&](std::string_view end) { return key.ends_with(end); };
-  if (endsWith("s") || endsWith("x") || endsWith("z") || endsWith("ch") || endsWith("sh")) {
-    plural += "es";
-  } else if (key.size() > 1 && key.back() == 'y' &&
-             std::string_view("aeiou").find(key[key.size() - 2]) == std::string_view::npos) {
-    plural.back() = 'i';
-    plural += "es";
-  } else {
-    plural += 's';
-  }
-  return plural;
-}
-
-namespace {
-
-bool isVowel(char c) { return std::string_view("aeiou").find(c) != std::string_view::npos; }
-
-// Whether `word` has one group of vowels, as most words of one syllable.
-bool oneSyllable(std::string_view word) {
-  int groups = 0;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    groups += isVowel(word[i]) && (i == 0 || !isVowel(word[i - 1]));
-  }
-  return groups == 1;
-}
-
-// `key` with its first word given "ing" or "ed" by the rules of regular English verbs.
-std::string withVerbEnding(std::string_view key, std::string_view ending) {
-  const std::size_t space = key.find(' ');
-  std::string word(key.substr(0, space));
-  const std::string_view rest = space == std::string_view::npos ? "" : key.substr(space);
-  const std::size_t n = word.size();
-  const bool ing = ending == "ing";
-  if (n < 2) return word + std::string(ending) + std::string(rest);
-  if (ing && word.ends_with("ie")) {
-    word.replace(n - 2, 2, "y");  // die, dying
-  } else if (word.back() == 'e') {
-    // save, saving, saved; agree, agreeing, agreed
-    if (!ing || !(word.ends_with("ee") || word.ends_with("ye") || word.ends_with("oe"))) {
-      word.pop_back();
-    }
-  } else if (!ing && word.back() == 'y' && !isVowel(word[n - 2])) {
-    word.back() = 'i';  // copy, copied
-  } else if (n >= 3 && oneSyllable(word) && !isVowel(word[n - 1]) && isVowel(word[n - 2]) &&
-             !isVowel(word[n - 3]) &&
-             std::string_view("wxy").find(word.back()) == std::string_view::npos) {
-    word += word.back();  // stop, stopped; run, running
-  }
-  return word + std::string(ending) + std::string(rest);
-}
-
-}  // namespace
-
-std::string presentParticipleKey(std::string_view key) { return withVerbEnding(key, "ing"); }
-
-std::string pastParticipleKey(std::string_view key) { return withVerbEnding(key, "ed"); }
-
 bool containsHan(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
     const std::int32_t c = decodeUtf8(text, at);

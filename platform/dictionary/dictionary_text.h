@@ -24,18 +24,6 @@ std::string chineseKey(std::string_view text);
 // Empty when no letter is left or the text is not valid UTF-8.
 std::string englishKey(std::string_view text);
 
-// The key of the plural of the key of a noun: its last word with "s", "es" after s, x, z, ch
-// and sh, "ies" for a "y" after a consonant ("task" gives "tasks", "file system" "file
-// systems", "box" "boxes", "entry" "entries").
-std::string pluralKey(std::string_view key);
-
-// The keys of the participles of the key of a verb's bare form, made on its first word:
-// "opening" and "opened" for "open", "logging in" and "logged in" for "log in", "writing" for
-// "write", "copying" and "copied" for "copy". Irregular forms are not made ("writed"), and a
-// final consonant is doubled only in words of one syllable ("stopped", but "opened").
-std::string presentParticipleKey(std::string_view key);
-std::string pastParticipleKey(std::string_view key);
-
 // Whether `text` holds a Han character (CJK ideographs and their extensions).
 bool containsHan(std::string_view text);
 

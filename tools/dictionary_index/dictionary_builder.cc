@@ -5,9 +5,10 @@
 namespace talvori {
 
 DictionaryAnswers buildAnswers(const std::vector<DictionaryEntry>& entries,
-                               const WordFrequencies& frequencies, const WordTags& tags) {
+                               const WordFrequencies& frequencies, const WordTags& tags,
+                               const EnglishLexicon& lexicon) {
   const CleanDictionary dictionary(entries);
-  return {chineseAnswers(dictionary), englishAnswers(dictionary, frequencies, tags)};
+  return {chineseAnswers(dictionary), englishAnswers(dictionary, frequencies, tags, lexicon)};
 }
 
 }  // namespace talvori

@@ -21,7 +21,10 @@ struct DictionaryAnswers {
   std::map<std::string, std::string> english;
 };
 // `tags` may be empty; words without a tag are taken to be of any part of speech.
+// `lexicon` gives the English keys' inflected forms and parts of speech; empty, only the glosses
+// themselves are keys.
 DictionaryAnswers buildAnswers(const std::vector<DictionaryEntry>& entries,
-                               const WordFrequencies& frequencies, const WordTags& tags = {});
+                               const WordFrequencies& frequencies, const WordTags& tags = {},
+                               const EnglishLexicon& lexicon = {});
 
 }  // namespace talvori

@@ -125,6 +125,16 @@ bool isQualifier(const std::string& note) {
 constexpr std::array<std::string_view, 6> kPlainNotes = {"idiom", "fig.",     "lit. and fig.",
                                                          "coll.", "loanword", "abbr."};
 
+// "(computing)", "(software)", "(on keyboard)", "(as in "copy and paste")": a gloss for the sense
+// a word has in a program.
+bool isComputingNote(const std::string& note) {
+  for (std::string_view word : {"computing", "computer", "software", "keyboard", "copy and paste",
+                                "cut-and-paste", "web browser", "email", "a file"}) {
+    if (note.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
 bool isPlainNote(const std::string& note) {
   return std::find(kPlainNotes.begin(), kPlainNotes.end(), note) != kPlainNotes.end();
 }
@@ -217,8 +227,13 @@ std::optional<Gloss> cleanGloss(std::string_view text, const std::vector<std::st
   std::string plain = stripNotes(text, notes);
   for (std::size_t n = 0; n < notes.size(); ++n) {
     const std::string& note = notes[n];
-    // "completely (not)": without its note the gloss would say the opposite.
-    if (note == "not" || note == "negative") return std::nullopt;
+    // "completely (not)", "(usually used in the negative) (can't) hurt": without its note the
+    // gloss would say the opposite.
+    if (note == "not" || note.find("negative") != std::string::npos ||
+        note.find("n't") != std::string::npos) {
+      return std::nullopt;
+    }
+    gloss.computing = gloss.computing || isComputingNote(note);
     if (gloss.kind == GlossKind::literal) continue;
     if (isQualifier(note)) {
       gloss.kind = GlossKind::qualified;
@@ -226,6 +241,13 @@ std::optional<Gloss> cleanGloss(std::string_view text, const std::vector<std::st
                (isNarrowing(note) || (n < leadingNotes && !isPlainNote(note)))) {
       gloss.kind = GlossKind::narrowed;
     }
+  }
+  // "Sichuan Province, capital Chengdu 成都市": a name's description, which may hold Chinese,
+  // goes.
+  const std::size_t comma = plain.find(", ");
+  if (comma != std::string::npos && std::isupper(static_cast<unsigned char>(plain.front())) &&
+      !containsHan(plain.substr(0, comma)) && containsHan(plain.substr(comma))) {
+    plain.erase(comma);
   }
   if (containsHan(plain) || plain.find('~') != std::string::npos) return std::nullopt;
   // "about ...": a pattern to fill in, not a word.
@@ -304,6 +326,24 @@ namespace {
 
 constexpr std::size_t kMaxReferenceDepth = 2;
 
+// Whether `text` lists names ("Yunnan, Guizhou and Sichuan", "Shaanxi, Qinghai and Gansu
+// provinces") rather than giving a name and what it is ("Florence, Italy", "Mogadishu, Indian
+// ocean seaport and capital of Somalia"): after its first comma only capitalised words up to an
+// "and", and a capitalised word after it.
+bool listsNames(std::string_view text) {
+  const std::size_t comma = text.find(", ");
+  if (comma == std::string_view::npos) return false;
+  const std::size_t conjunction = text.find(" and ", comma);
+  if (conjunction == std::string_view::npos) return false;
+  const auto capitalised = [&](std::size_t at) {
+    return at < text.size() && std::isupper(static_cast<unsigned char>(text[at]));
+  };
+  for (std::size_t at = comma + 1; at < conjunction; at = text.find(' ', at + 1)) {
+    if (!capitalised(at + 1)) return false;
+  }
+  return capitalised(conjunction + 5);
+}
+
 std::string lowerPinyin(std::string_view pinyin) {
   std::string out;
   for (char c : pinyin) {
@@ -321,13 +361,18 @@ CleanDictionary::CleanDictionary(const std::vector<DictionaryEntry>& entries) : 
     CleanEntry clean;
     clean.properName =
         !entry.pinyin.empty() && std::isupper(static_cast<unsigned char>(entry.pinyin.front()));
+    clean.erhua = entry.pinyin.ends_with("r5") && entry.simplified.ends_with("儿");
     for (const std::string& sense : entry.senses) {
-      clean.idiom = clean.idiom || sense.find("(idiom)") != std::string::npos;
+      clean.idiom = clean.idiom || sense.find("(idiom)") != std::string::npos ||
+                    (countCodePoints(entry.simplified) == 4 && sense.starts_with("lit. "));
       CleanSense cleaned = cleanSense(sense);
-      // A name's gloss says after a comma where or what it is ("Florence, Italy").
+      // A name's gloss says after a comma where or what it is ("Florence, Italy"), unless it
+      // lists names.
       for (Gloss& gloss : cleaned.glosses) {
         const std::size_t comma = gloss.text.find(", ");
-        if (clean.properName && comma != std::string::npos) gloss.text.erase(comma);
+        if (clean.properName && comma != std::string::npos && !listsNames(gloss.text)) {
+          gloss.text.erase(comma);
+        }
       }
       if (!cleaned.glosses.empty()) clean.senses.push_back(std::move(cleaned.glosses));
       if (cleaned.reference) clean.references.push_back(std::move(*cleaned.reference));

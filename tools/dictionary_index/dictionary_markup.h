@@ -30,6 +30,9 @@ enum class GlossKind { general, narrowed, qualified, literal };
 struct Gloss {
   std::string text;
   GlossKind kind = GlossKind::general;
+  // Whether a note gives it as the word's sense in computing ("(computing) to save (a file
+  // etc)", "menu (software)", "to paste (as in "copy and paste")").
+  bool computing = false;
 };
 
 // Another entry that a sense refers to ("variant of 是[shi4]", "see 打傘|打伞[da3 san3]"): its
@@ -56,7 +59,11 @@ struct CleanEntry {
   std::vector<std::vector<Gloss>> senses;
   std::vector<Reference> references;
   bool properName = false;
-  bool idiom = false;  // a set phrase: one of its senses is marked "(idiom)"
+  // A set phrase: one of its senses is marked "(idiom)", or it has four characters and a literal
+  // reading ("lit. spider's thread and horse track").
+  bool idiom = false;
+  // A word with the suffix 儿 of the Beijing dialect ("r5" ending its reading): colloquial.
+  bool erhua = false;
 };
 
 // The entries of a dictionary, each with its cleaned senses, and the entries filed under each

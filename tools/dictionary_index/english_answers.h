@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "tools/dictionary_index/dictionary_markup.h"
+#include "tools/dictionary_index/english_lexicon.h"
 
 namespace talvori {
 
@@ -20,10 +21,12 @@ using WordFrequencies = std::unordered_map<std::string, std::uint64_t>;
 // set ("n" noun, "v" verb, "vn" verb also used as a noun, "a" adjective, "ns" place name ...).
 using WordTags = std::unordered_map<std::string, std::string>;
 
-// The Chinese filed under the key (see dictionary_text.h) of each English gloss that has a sure
-// answer. `tags` may be empty; words without a tag are taken to be of any part of speech.
+// The Chinese filed under the key (see dictionary_text.h) of each English gloss, and of each
+// inflected form of it that `lexicon` knows, that has a sure answer. `tags` may be empty; words
+// without a tag are taken to be of any part of speech.
 std::map<std::string, std::string> englishAnswers(const CleanDictionary& dictionary,
                                                   const WordFrequencies& frequencies,
-                                                  const WordTags& tags);
+                                                  const WordTags& tags,
+                                                  const EnglishLexicon& lexicon);
 
 }  // namespace talvori
