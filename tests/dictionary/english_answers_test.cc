@@ -62,6 +62,12 @@ class EnglishAnswersTest : public ::testing::Test {
          "蛛丝马迹",
          "zhu1 si1 ma3 ji4",
          {"lit. spider's thread and horse track", "tiny hints (of a secret)", "traces", "clue"}},
+        // A character and a word about as common for the same text.
+        {"鬧", "闹", "nao4", {"noisy", "cacophonous", "to make noise", "to disturb"}},
+        {"嘈雜", "嘈杂", "cao2 za2", {"noisy", "clamorous"}},
+        // A plural with a meaning of its own is no plural of a verb's noun in "-ing".
+        {"救援", "救援", "jiu4 yuan2", {"to save", "to support", "to help", "to assist"}},
+        {"儲蓄", "储蓄", "chu3 xu4", {"to save money (in a bank)", "savings"}},
         // Inflected forms: of nouns, of regular and irregular verbs, and a look-alike.
         {"論文", "论文", "lun4 wen2", {"paper", "treatise", "thesis"}},
         {"這些個", "这些个", "zhe4 xie1 ge5", {"these"}},
@@ -86,19 +92,21 @@ class EnglishAnswersTest : public ::testing::Test {
         {"佛羅倫薩", "佛罗伦萨", "Fo2 luo2 lun2 sa4", {"Florence, Italy"}},
     };
     const WordFrequencies frequencies = {
-        {"保存", 3073},   {"挽救", 863},    {"撤销", 4998},   {"解开", 1102}, {"粘贴", 59},
-        {"粘", 1360},     {"贴", 5204},     {"对", 52000},    {"齐", 2400},   {"辑", 830},
-        {"浆糊", 52},     {"灌", 1234},     {"伤口", 1528},   {"切割", 492},  {"沿边儿", 3},
-        {"吧", 25526},    {"酒吧", 326},    {"蛛丝马迹", 97}, {"论文", 1875}, {"这些个", 12},
-        {"对齐", 22},     {"发现", 31209},  {"剪", 1150},     {"剪辑", 77},   {"发送", 585},
-        {"设定", 406},    {"最初", 2996},   {"公斤", 4112},   {"云贵川", 9},  {"四川", 5340},
-        {"四川省", 1440}, {"佛罗伦萨", 132}};
+        {"保存", 3073},   {"挽救", 863},     {"撤销", 4998},   {"解开", 1102}, {"粘贴", 59},
+        {"粘", 1360},     {"贴", 5204},      {"对", 52000},    {"齐", 2400},   {"辑", 830},
+        {"浆糊", 52},     {"灌", 1234},      {"伤口", 1528},   {"切割", 492},  {"沿边儿", 3},
+        {"吧", 25526},    {"酒吧", 326},     {"蛛丝马迹", 97}, {"论文", 1875}, {"这些个", 12},
+        {"对齐", 22},     {"发现", 31209},   {"剪", 1150},     {"剪辑", 77},   {"发送", 585},
+        {"设定", 406},    {"最初", 2996},    {"公斤", 4112},   {"云贵川", 9},  {"四川", 5340},
+        {"四川省", 1440}, {"佛罗伦萨", 132}, {"闹", 4507},     {"嘈杂", 318},  {"救援", 703},
+        {"储蓄", 413}};
     const WordTags tags = {{"保存", "v"},   {"挽救", "v"},  {"撤销", "v"},    {"解开", "v"},
                            {"粘贴", "n"},   {"浆糊", "n"},  {"灌", "v"},      {"伤口", "n"},
                            {"切割", "v"},   {"吧", "y"},    {"酒吧", "n"},    {"论文", "nz"},
                            {"这些个", "r"}, {"对齐", "d"},  {"发现", "v"},    {"剪", "v"},
                            {"剪辑", "n"},   {"发送", "v"},  {"设定", "v"},    {"最初", "t"},
-                           {"公斤", "q"},   {"四川", "ns"}, {"四川省", "ns"}, {"佛罗伦萨", "ns"}};
+                           {"公斤", "q"},   {"四川", "ns"}, {"四川省", "ns"}, {"佛罗伦萨", "ns"},
+                           {"闹", "v"},     {"嘈杂", "a"},  {"救援", "vn"},   {"储蓄", "n"}};
     EnglishLexicon lexicon;
     for (const char* noun :
          {"paste", "wound", "cut", "bar", "trace", "thesis", "setting", "initial", "kilogram"}) {
@@ -109,6 +117,8 @@ class EnglishAnswersTest : public ::testing::Test {
       lexicon.lemmas[verb] |= kVerb;
     }
     lexicon.lemmas["initial"] |= kAdjective;
+    lexicon.lemmas["savings"] |= kNoun;
+    lexicon.lemmas["saving"] |= kNoun;
     lexicon.exceptions = {{"theses", {{"thesis", PartOfSpeech::noun}}},
                           {"sent", {{"send", PartOfSpeech::verb}}},
                           {"clipped", {{"clip", PartOfSpeech::verb}}},
@@ -164,6 +174,13 @@ TEST_F(EnglishAnswersTest, InflectedFormsReachTheirBaseFormNeverALookAlike) {
   // Only a noun has a plural: "initials" is not 最初 "initial", but "kilograms" is 公斤.
   EXPECT_EQ(chineseFor("initials"), std::nullopt);
   EXPECT_EQ(chineseFor("Kilograms"), "公斤");
+}
+
+TEST_F(EnglishAnswersTest, AWordBeforeACharacterAndAPluralOfItsOwn) {
+  // A character's count covers its uses in other senses and words.
+  EXPECT_EQ(chineseFor("noisy"), "嘈杂");
+  // "savings" is money put by, not rescues.
+  EXPECT_EQ(chineseFor("Savings"), "储蓄");
 }
 
 TEST_F(EnglishAnswersTest, NamesKeepTheirOwnTranslation) {

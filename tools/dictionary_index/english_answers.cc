@@ -157,6 +157,9 @@ class EnglishAnswers {
     return false;
   }
 
+  // Whether `word` is a lemma of the lexicon, a word of its own.
+  bool isLemma(const std::string& word) const { return lexicon_.lemmas.count(word) != 0; }
+
   // Whether entry `i` is a place's short name that only refers to its full name, which starts
   // with it (四川, "see 四川省").
   bool shortNameFor(std::size_t i) const {
@@ -346,8 +349,9 @@ class EnglishAnswers {
               const bool noun = nounUse || glosses(i, participle);
               candidates[participle].push_back({noun ? score : score - derivedPenalty, i, false});
               if (!noun) continue;
+              // Unless the plural means something of its own ("savings", "findings").
               for (const std::string& plural : formsOf(participle, Inflection::plural)) {
-                plurals[plural].push_back({score, i, false});
+                if (!isLemma(plural)) plurals[plural].push_back({score, i, false});
               }
             }
             for (const std::string& past : formsOf(bare, Inflection::past)) {
@@ -389,6 +393,15 @@ class EnglishAnswers {
       if (seen.insert(entries_[candidate.entry].simplified).second) words.push_back(&candidate);
     }
     const std::size_t first = words[0]->entry;
+    if (words.size() > 1 && words[1]->score >= words[0]->score - kAmbiguousMargin &&
+        words[0]->primary && words[1]->primary &&
+        countCodePoints(entries_[first].simplified) == 1 &&
+        countCodePoints(entries_[words[1]->entry].simplified) > 1) {
+      // A character about as likely as a word, each first meaning the text: the word, as the
+      // character's count covers its uses in other senses and words (嘈杂 rather than 闹 for
+      // "noisy", 太阳 rather than 日 for "sun").
+      return entries_[words[1]->entry].simplified;
+    }
     std::string answer = entries_[first].simplified;
     if (words.size() > 1 && words[1]->score >= words[0]->score - kAmbiguousMargin) {
       const std::size_t second = words[1]->entry;
