@@ -1,5 +1,6 @@
 #include "platform/dictionary/dictionary_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -46,6 +47,10 @@ bool hasSameCompatibilityForm(UChar32 c) {
 // compatibility form means the same replaced by it (NFKC for them alone), and the whole composed
 // (NFC: "e" and a combining acute accent become "é"). Empty when `text` is not valid UTF-8.
 std::u32string normalisedCodePoints(std::string_view text) {
+  // Printable ASCII is in that form already.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+    return std::u32string(text.begin(), text.end());
+  }
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* compatible = icu::Normalizer2::getNFKCInstance(status);
   const icu::Normalizer2* composed = icu::Normalizer2::getNFCInstance(status);
