@@ -296,8 +296,9 @@ class EnglishAnswers {
           if (key.empty()) continue;
           const bool verbGloss = key.starts_with("to ") && key.size() > 3;
           // An idiom translates a phrase, not a single English word.
-          if (dictionary_.clean(i).idiom && key.find(' ', verbGloss ? 3 : 0) == std::string::npos)
+          if (dictionary_.clean(i).idiom && key.find(' ', verbGloss ? 3 : 0) == std::string::npos) {
             continue;
+          }
           // A rare word written with a rare character is literary or obsolete (祓饰 "to
           // refresh"): it answers only a name or a term of several words, not a common word.
           if (rareCharacter && !dictionary_.clean(i).properName &&
@@ -324,8 +325,8 @@ class EnglishAnswers {
           // A verb gloss that is its first meaning makes a verb of a word tagged otherwise (对齐
           // "to align", tagged as an adverb).
           if (!contentWord && !(verbGloss && primary)) continue;
-          // Chinese nouns have no plural: the plural of a noun or adjective (of a gloss that is
-          // no verb or name) answers as it does, unless it has an answer of its own.
+          // Chinese nouns have no plural: the plural of a noun's gloss (no verb or name) answers
+          // as the gloss does, beside the words glossed with the plural itself.
           if (!verbGloss && nounish &&
               !std::isupper(static_cast<unsigned char>(gloss.text.front()))) {
             for (const std::string& plural : formsOf(key, Inflection::plural)) {
@@ -338,9 +339,9 @@ class EnglishAnswers {
             // adjective of that form.
             const double barePenalty = mostlyVerb(lexicon_, bare) ? 0.0 : kBareVerbPenalty;
             candidates[bare].push_back({verbScore - barePenalty, i, false});
-            // And, when it is the word's first meaning, its participles ("opening", "opened"),
-            // after any word glossed so. A word mostly used as a noun is the noun in "-ing"
-            // ("warning" for 警告 "to warn").
+            // And its past forms and participles ("opened", "sent", "opening"), after any word
+            // glossed so. A word used as a noun is the noun in "-ing" too ("warning" for 警告
+            // "to warn").
             if (singleCharacter || kAuxiliaries.count(bare) != 0) continue;
             const double derivedPenalty = kDerivedFormPenalty + kBareVerbPenalty;
             for (const std::string& participle : formsOf(bare, Inflection::presentParticiple)) {
@@ -349,7 +350,8 @@ class EnglishAnswers {
               const bool noun = nounUse || glosses(i, participle);
               candidates[participle].push_back({noun ? score : score - derivedPenalty, i, false});
               if (!noun) continue;
-              // Unless the plural means something of its own ("savings", "findings").
+              // That noun has a plural, unless the plural is a word of its own ("savings",
+              // "findings").
               for (const std::string& plural : formsOf(participle, Inflection::plural)) {
                 if (!isLemma(plural)) plurals[plural].push_back({score, i, false});
               }
