@@ -157,6 +157,15 @@ class Process {
     pid_ = -1;
   }
 
+  // Waits for the process to end by itself; gives its exit status, or none when a signal ended
+  // it.
+  std::optional<int> wait() {
+    int status = 0;
+    if (pid_ <= 0 || ::waitpid(pid_, &status, 0) != pid_) return std::nullopt;
+    pid_ = -1;
+    return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
+  }
+
  private:
   pid_t pid_ = -1;
   int input_ = -1;
@@ -611,6 +620,7 @@ TEST_F(ModelStoreTest, AFullDiskFailsTheInstallCleanly) {
                    (home_ / "models.json").string(), (home_ / "models").string(), "zh-Hans>en",
                    std::to_string(full.room)});
     const std::vector<std::string> lines = child.readAll(120s);
+    EXPECT_EQ(child.wait(), 0);
     ASSERT_GE(lines.size(), 3u);
     // How the disk was made small: a tmpfs (as root, or in a user namespace), else a file size
     // limit.
