@@ -19,6 +19,11 @@ never tuned on, those of HELD_OUT_PACKAGES, a disjoint list. Names are split bet
 a hash of their English, so that both sets hold countries, languages, currencies and cities.
 A held-out text that the dev set holds in either language is left out.
 
+A second pair, fresh_dev_set.tsv (tuned on) and fresh_held_out_set.tsv (only measured on), takes
+its words from the catalogues of FRESH_DEV_PACKAGES and FRESH_HELD_OUT_PACKAGES, which the first
+pair does not use, and its names from libgweather's list of places (countries, states and one
+city in four, split between the two by a hash). Each leaves out every text of the sets before it.
+
 The packages are fetched with `apt-get download` into DIR (default /tmp/talvori-catalogues) and
 unpacked there with `dpkg -x`; nothing is installed.
 
@@ -53,7 +58,28 @@ HELD_OUT_PACKAGES = [
     "xfce4-panel", "gnome-shell-common", "findutils", "sed", "bash", "systemd",
     "util-linux-locales", "parted",
 ]
-DATA_PACKAGES = ["iso-codes", "unicode-cldr-core", "wamerican-small", "wordnet-base"]
+# A second pair of sets from catalogues and a name list that the first pair does not use: the
+# words of FRESH_DEV_PACKAGES and FRESH_HELD_OUT_PACKAGES, and the places of libgweather's list.
+FRESH_DEV_PACKAGES = [
+    "gramps", "darktable", "homebank-data", "bluefish-data", "sylpheed-i18n",
+    "epiphany-browser-data", "network-manager", "brasero-common", "blueman", "gnote", "aisleriot",
+    "gitg", "ghex", "dconf-editor", "gnome-boxes", "gnome-tweaks", "gnome-logs", "gnome-chess",
+    "xfce4-power-manager-data", "xfce4-session", "catfish", "xfburn", "celluloid", "gnome-music",
+    "gnome-dictionary",
+]
+FRESH_HELD_OUT_PACKAGES = [
+    "gnucash-common", "dia-common", "hugin-data", "system-config-printer-common",
+    "evolution-data-server-common", "poedit-common", "galculator", "parole", "sound-juicer",
+    "gtranslator", "liferea-data", "gnome-contacts", "gnome-nettool", "gnome-color-manager",
+    "gnome-power-manager", "gnome-bluetooth-3-common", "gnome-font-viewer", "polari",
+    "xfce4-appfinder", "xfce4-screenshooter", "xfce4-notifyd", "xfce4-taskmanager", "gucharmap",
+    "zenity-common", "gnome-characters", "gnome-sound-recorder", "gnome-weather", "gnome-sudoku",
+    "gnome-mines", "gnome-keyring", "gnome-console", "gnome-initial-setup",
+    "gnome-settings-daemon-common", "gvfs-common", "gnome-screenshot", "lollypop",
+    "grisbi-common", "xsane-common", "xournalpp",
+]
+DATA_PACKAGES = ["iso-codes", "unicode-cldr-core", "wamerican-small", "wordnet-base",
+                 "libgweather-4-common"]
 
 WORD = re.compile(r"^[A-Za-z][a-z]*(-[a-z]+)?$|^[A-Z]+$")
 NAME = re.compile(r"^[A-Z][A-Za-z'\-.]*( [A-Za-z][A-Za-z'\-.]*){0,3}$")
@@ -215,6 +241,34 @@ def cldr_names(root):
     return out
 
 
+def gweather_names(root, words):
+    """(kind, English, Chinese by locale) of libgweather's places: every country and state, and
+    one city in four. A name that is also a common word ("Mobile", "Salmon") is left out: out of
+    context the word is the right reading."""
+    base = os.path.join(root, "libgweather-4-common", "usr/share")
+    translations = {
+        locale: catalogue(os.path.join(base, "locale", locale, "LC_MESSAGES",
+                                       "libgweather-4.0-locations.mo"))
+        for locale, _ in LOCALES}
+    tree = ElementTree.parse(os.path.join(base, "libgweather-4", "Locations.xml"))
+    out = []
+    for kind in ("country", "state", "city"):
+        for element in tree.iter(kind):
+            name = element.find("_name")
+            if name is None or not name.text:
+                continue
+            english = name.text.strip()
+            if english.lower() in words:
+                continue
+            if kind == "city" and zlib.crc32(english.encode()) % 4 != 0:
+                continue
+            context = name.get("msgctxt")
+            msgid = f"{context}\x04{english}" if context else english
+            out.append((f"gweather-{kind}", english,
+                        {locale: t.get(msgid) for locale, t in translations.items()}))
+    return out
+
+
 class WordNet:
     """Synonyms from WordNet: the lemmas that share one of a word's first two senses of each
     part of speech, found after reducing the word to its base form (WordNet's own rules)."""
@@ -332,7 +386,9 @@ def main():
     root = fetch(DATA_PACKAGES + DEV_PACKAGES + HELD_OUT_PACKAGES, cache)
     with open(os.path.join(root, "wamerican-small", "usr/share/dict/american-english-small"),
               encoding="utf-8") as f:
-        common = {line.strip().lower() for line in f if "'" not in line}
+        lines = [line.strip() for line in f if "'" not in line]
+    common = {line.lower() for line in lines}
+    lower_case_words = {line for line in lines if line == line.lower()}
     wordnet = WordNet(root)
     names = iso_names(root) + cldr_names(root)
     dev_names = [n for n in names if zlib.crc32(n[1].encode()) % 2 == 0]
@@ -340,12 +396,35 @@ def main():
     dev = collect(root, DEV_PACKAGES, dev_names, common)
     write(os.path.join(out_dir, "dev_set.tsv"), dev, wordnet)
     seen = set()
-    for items in dev.values():
+    add_seen(seen, dev)
+    held_out = collect(root, HELD_OUT_PACKAGES, held_out_names, common)
+    write(os.path.join(out_dir, "held_out_set.tsv"), held_out, wordnet, seen)
+
+    # The fresh pair leaves out every text of the first pair, and its held-out set every text of
+    # its dev set, so that nothing tuned on is measured again.
+    add_seen(seen, held_out)
+    fetch(FRESH_DEV_PACKAGES + FRESH_HELD_OUT_PACKAGES, cache)
+    places = gweather_names(root, lower_case_words)
+    fresh_dev = collect(root, FRESH_DEV_PACKAGES,
+                        [n for n in places if split_bit(n[1]) == 0], common)
+    write(os.path.join(out_dir, "fresh_dev_set.tsv"), fresh_dev, wordnet, seen)
+    add_seen(seen, fresh_dev)
+    fresh_held_out = collect(root, FRESH_HELD_OUT_PACKAGES,
+                             [n for n in places if split_bit(n[1]) == 1], common)
+    write(os.path.join(out_dir, "fresh_held_out_set.tsv"), fresh_held_out, wordnet, seen)
+
+
+def split_bit(name):
+    """Which of the two fresh sets a place goes to: a bit of its hash that does not also pick
+    the cities kept."""
+    return (zlib.crc32(name.encode()) >> 2) % 2
+
+
+def add_seen(seen, sets):
+    for items in sets.values():
         for text, (answers, _, _) in items.items():
             seen.add(text.lower())
             seen.update(answer.lower() for answer in answers)
-    held_out = collect(root, HELD_OUT_PACKAGES, held_out_names, common)
-    write(os.path.join(out_dir, "held_out_set.tsv"), held_out, wordnet, seen)
 
 
 if __name__ == "__main__":

@@ -77,7 +77,11 @@ class IndexHolder {
     const DictionaryIndex* open = index();
     if (open == nullptr) return std::nullopt;
     if (direction == DictionaryDirection::chineseToEnglish) {
-      return open->englishFor(chineseKey(text));
+      // A text without Han characters ("88", "110") is no Chinese word, whatever the index
+      // files under it.
+      const std::string key = chineseKey(text);
+      if (!containsHan(key)) return std::nullopt;
+      return open->englishFor(key);
     }
     return open->chineseFor(englishKey(text));
   }

@@ -41,7 +41,8 @@ std::vector<std::filesystem::path> dictionaryIndexPaths();
 // opened on first use, not here; while none opens, every pair is unsupported and each later use
 // tries again. Availability for a text of unknown language is installed when the text is a
 // headword (into English) or a gloss (into Chinese) with an answer, and none otherwise. A text
-// without a sure answer fails to translate.
+// without a Han character is never looked up as Chinese. A text without a sure answer fails to
+// translate.
 //
 // Main thread only; answers are posted to `mainQueue`, which must outlive the service and
 // everything it makes. Sessions and availability objects may outlive the service.

@@ -1,9 +1,12 @@
 #include "platform/dictionary/dictionary_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 
 #include "base/utf8.h"
 
@@ -11,43 +14,66 @@ namespace talvori {
 
 namespace {
 
-// The code points of `text` with widths normalised; empty when `text` is not valid UTF-8.
-std::u32string normalisedCodePoints(std::string_view text) {
-  std::u32string out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    std::int32_t c = decodeUtf8(text, at);
-    if (c == kIllFormed) return {};
-    if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;  // full-width ASCII
-    switch (c) {
-      case 0x3000:
-        c = ' ';
-        break;  // ideographic space
-      case 0xFF61:
-        c = 0x3002;
-        break;  // half-width ideographic full stop
-      case 0xFF62:
-        c = 0x300C;
-        break;  // half-width corner brackets
-      case 0xFF63:
-        c = 0x300D;
-        break;
-      case 0xFF64:
-        c = 0x3001;
-        break;  // half-width ideographic comma
-      case 0xFF65:
-        c = 0x30FB;
-        break;  // half-width middle dot
-      default:
-        break;
-    }
-    out.push_back(static_cast<char32_t>(c));
-  }
-  return out;
-}
-
 bool isSpace(char32_t c) {
   return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || u_isUWhiteSpace(c);
+}
+
+// Format characters (byte-order mark, zero-width space and joiners, word joiner, soft hyphen)
+// and control characters other than white space: invisible, and never part of a word.
+bool isInvisible(UChar32 c) {
+  const std::int8_t type = u_charType(c);
+  return type == U_FORMAT_CHAR || (type == U_CONTROL_CHAR && !isSpace(static_cast<char32_t>(c)));
+}
+
+// Whether the compatibility form of `c` means the same: ligatures and the like ("ﬁ"), full-
+// and half-width forms, no-break spaces, small and vertical forms. Not superscripts,
+// subscripts, fractions, circled or squared forms and font variants, whose compatibility forms
+// say something else ("x²" is not "x2").
+bool hasSameCompatibilityForm(UChar32 c) {
+  switch (u_getIntPropertyValue(c, UCHAR_DECOMPOSITION_TYPE)) {
+    case U_DT_COMPAT:
+    case U_DT_WIDE:
+    case U_DT_NARROW:
+    case U_DT_NOBREAK:
+    case U_DT_SMALL:
+    case U_DT_VERTICAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The code points of `text` in one normal form: invisible characters dropped, characters whose
+// compatibility form means the same replaced by it (NFKC for them alone), and the whole composed
+// (NFC: "e" and a combining acute accent become "é"). Empty when `text` is not valid UTF-8.
+std::u32string normalisedCodePoints(std::string_view text) {
+  // Printable ASCII is in that form already.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+    return std::u32string(text.begin(), text.end());
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* compatible = icu::Normalizer2::getNFKCInstance(status);
+  const icu::Normalizer2* composed = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return {};
+  icu::UnicodeString folded;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::int32_t c = decodeUtf8(text, at);
+    if (c == kIllFormed) return {};
+    if (isInvisible(c)) continue;
+    if (hasSameCompatibilityForm(c)) {
+      folded.append(compatible->normalize(icu::UnicodeString(static_cast<UChar32>(c)), status));
+    } else {
+      folded.append(static_cast<UChar32>(c));
+    }
+  }
+  const icu::UnicodeString normal = composed->normalize(folded, status);
+  if (U_FAILURE(status)) return {};
+  std::u32string out;
+  out.reserve(static_cast<std::size_t>(normal.length()));
+  for (std::int32_t i = 0; i < normal.length(); i = normal.moveIndex32(i, 1)) {
+    out.push_back(static_cast<char32_t>(normal.char32At(i)));
+  }
+  return out;
 }
 
 // Punctuation that may surround a selected word without belonging to it. Signs that are part of
@@ -110,67 +136,10 @@ std::string englishKey(std::string_view text) {
     }
   }
   if (key == U"a" || key == U"an" || key == U"the") return {};
+  // "the "Iliad"": a quote after the article surrounds the rest too.
+  key = trimmed(key);
   return toUtf8(key);
 }
-
-std::string pluralKey(std::string_view key) {
-  std::string plural(key);
-  const auto endsWith = [&](std::string_view end) { return key.ends_with(end); };
-  if (endsWith("s") || endsWith("x") || endsWith("z") || endsWith("ch") || endsWith("sh")) {
-    plural += "es";
-  } else if (key.size() > 1 && key.back() == 'y' &&
-             std::string_view("aeiou").find(key[key.size() - 2]) == std::string_view::npos) {
-    plural.back() = 'i';
-    plural += "es";
-  } else {
-    plural += 's';
-  }
-  return plural;
-}
-
-namespace {
-
-bool isVowel(char c) { return std::string_view("aeiou").find(c) != std::string_view::npos; }
-
-// Whether `word` has one group of vowels, as most words of one syllable.
-bool oneSyllable(std::string_view word) {
-  int groups = 0;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    groups += isVowel(word[i]) && (i == 0 || !isVowel(word[i - 1]));
-  }
-  return groups == 1;
-}
-
-// `key` with its first word given "ing" or "ed" by the rules of regular English verbs.
-std::string withVerbEnding(std::string_view key, std::string_view ending) {
-  const std::size_t space = key.find(' ');
-  std::string word(key.substr(0, space));
-  const std::string_view rest = space == std::string_view::npos ? "" : key.substr(space);
-  const std::size_t n = word.size();
-  const bool ing = ending == "ing";
-  if (n < 2) return word + std::string(ending) + std::string(rest);
-  if (ing && word.ends_with("ie")) {
-    word.replace(n - 2, 2, "y");  // die, dying
-  } else if (word.back() == 'e') {
-    // save, saving, saved; agree, agreeing, agreed
-    if (!ing || !(word.ends_with("ee") || word.ends_with("ye") || word.ends_with("oe"))) {
-      word.pop_back();
-    }
-  } else if (!ing && word.back() == 'y' && !isVowel(word[n - 2])) {
-    word.back() = 'i';  // copy, copied
-  } else if (n >= 3 && oneSyllable(word) && !isVowel(word[n - 1]) && isVowel(word[n - 2]) &&
-             !isVowel(word[n - 3]) &&
-             std::string_view("wxy").find(word.back()) == std::string_view::npos) {
-    word += word.back();  // stop, stopped; run, running
-  }
-  return word + std::string(ending) + std::string(rest);
-}
-
-}  // namespace
-
-std::string presentParticipleKey(std::string_view key) { return withVerbEnding(key, "ing"); }
-
-std::string pastParticipleKey(std::string_view key) { return withVerbEnding(key, "ed"); }
 
 bool containsHan(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {

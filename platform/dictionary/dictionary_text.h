@@ -8,29 +8,21 @@
 
 namespace talvori {
 
-// The key of a Chinese text: full-width ASCII forms become ASCII, half-width CJK punctuation
-// becomes full-width, and surrounding white space and punctuation (quotes, brackets, full stops,
-// commas and the like, Chinese or ASCII) are removed. Empty when nothing is left or the text is
-// not valid UTF-8.
+// Both keys first put a text in one normal form: invisible characters (byte-order mark,
+// zero-width spaces and joiners, soft hyphen, controls) are dropped, compatibility forms that
+// mean the same become their plain form (full- and half-width forms, ligatures such as "ﬁ";
+// not superscripts or fractions), and accents written as combining marks are composed (NFC).
+//
+// The key of a Chinese text: that normal form with surrounding white space and punctuation
+// (quotes, brackets, full stops, commas and the like, Chinese or ASCII) removed. Empty when
+// nothing is left or the text is not valid UTF-8.
 std::string chineseKey(std::string_view text);
 
-// The key of an English text: widths normalised as above, letters in lower case, runs of white
+// The key of an English text: the normal form above, letters in lower case, runs of white
 // space made one space, surrounding white space and punctuation removed, curly apostrophes made
 // straight, and one leading "a ", "an " or "the " dropped, so that "The Hague" and "hague" meet.
 // Empty when no letter is left or the text is not valid UTF-8.
 std::string englishKey(std::string_view text);
-
-// The key of the plural of the key of a noun: its last word with "s", "es" after s, x, z, ch
-// and sh, "ies" for a "y" after a consonant ("task" gives "tasks", "file system" "file
-// systems", "box" "boxes", "entry" "entries").
-std::string pluralKey(std::string_view key);
-
-// The keys of the participles of the key of a verb's bare form, made on its first word:
-// "opening" and "opened" for "open", "logging in" and "logged in" for "log in", "writing" for
-// "write", "copying" and "copied" for "copy". Irregular forms are not made ("writed"), and a
-// final consonant is doubled only in words of one syllable ("stopped", but "opened").
-std::string presentParticipleKey(std::string_view key);
-std::string pastParticipleKey(std::string_view key);
 
 // Whether `text` holds a Han character (CJK ideographs and their extensions).
 bool containsHan(std::string_view text);

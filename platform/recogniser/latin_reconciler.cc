@@ -295,6 +295,20 @@ size_t countWords(std::string_view text) {
   return words;
 }
 
+// Texts of at most this many words can be an English word or name by the English list alone.
+constexpr int kEnglishNameMaxWords = 2;
+
+// Whether `words`, a text's census, make it a word or a two-word name of the English list
+// ("Gaussian", "Gaussian Blur"), with no letter outside the English alphabet ("Größe").
+bool englishWordOrName(const WordCensus& words, std::span<const ProfileScore> scores) {
+  if (words.words == 0 || words.words > kEnglishNameMaxWords || words.code > 0 ||
+      words.count("en") < words.words) {
+    return false;
+  }
+  const ProfileScore* english = scoreOf(scores, "en");
+  return english != nullptr && english->foreignLetters == 0;
+}
+
 }  // namespace
 
 std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdict& cld2) {
@@ -320,6 +334,17 @@ std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdi
   }
   std::optional<std::string> language =
       weighProfiles(text, cld2, scores, words ? &*words : nullptr);
+  // A word or two-word name of the English list that would otherwise go to no language, or to a
+  // language without a list and without a word or letter of its own in the text ("Nordic", which
+  // CLD2 calls Danish), is English: hosts mostly send words of an interface, and English is what
+  // those are most often written in. Where another list holds the words too, the rules above
+  // stand: "Connexion" and "Recherche", also in the English list, are French in a French
+  // interface.
+  if (words && englishWordOrName(*words, scores) &&
+      (!language || (maskOf(*language) == 0 &&
+                     distinctiveEvidence(text, latinProfileOf(*language), "en") == 0))) {
+    return std::string("en");
+  }
   // A short text called a listed language must hold a word of its list: CLD2 calls many single
   // words of other languages English ("Flere", "Indstillinger"), which the agent would then echo
   // untranslated, or translate from the wrong language. Nor may it be a listed language whose

@@ -160,7 +160,7 @@ TEST(AgentFaults, AKilledEngineProgramFailsOneRequest) {
   const std::vector<pid_t> pipeline = childrenOf(agent->pid());
   ASSERT_GE(pipeline.size(), 2u);
   // Stopped, the pipeline cannot answer before one of its programs is killed.
-  for (pid_t child : pipeline) kill(child, SIGSTOP);
+  ASSERT_TRUE(testing::stopProcesses(pipeline));
   agent->write(requestLine("killed", kSpanish, "en"));
   // Wait until the request sits in the stopped pipeline.
   const auto reached = [&] {

@@ -276,7 +276,9 @@ TEST(ApertiumServiceTest, KilledPipelineFailsTheRequestAndTheNextSucceeds) {
   const std::vector<Process> pipeline = children();
   ASSERT_GT(pipeline.size(), 3u);
   // Freeze the pipeline so that the request is surely inside it when a program dies.
-  for (const Process& p : pipeline) ::kill(p.pid, SIGSTOP);
+  std::vector<pid_t> pids;
+  for (const Process& p : pipeline) pids.push_back(p.pid);
+  ASSERT_TRUE(testing::stopProcesses(pids));
   auto session =
       translator.service().makeSession(TranslationConfiguration(Language("es"), Language("en")));
   std::optional<std::optional<std::string>> result;

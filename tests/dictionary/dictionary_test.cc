@@ -75,23 +75,9 @@ TEST(DictionaryKeyTest, NormalisesWidthPunctuationAndCase) {
   EXPECT_EQ(englishKey("don’t"), "don't");
   EXPECT_EQ(englishKey("the"), "");
   EXPECT_EQ(englishKey("42"), "");
-  EXPECT_EQ(pluralKey("task"), "tasks");
-  EXPECT_EQ(pluralKey("file system"), "file systems");
-  EXPECT_EQ(pluralKey("box"), "boxes");
-  EXPECT_EQ(pluralKey("match"), "matches");
-  EXPECT_EQ(pluralKey("entry"), "entries");
-  EXPECT_EQ(pluralKey("day"), "days");
-  EXPECT_EQ(presentParticipleKey("open"), "opening");
-  EXPECT_EQ(pastParticipleKey("open"), "opened");
-  EXPECT_EQ(presentParticipleKey("log in"), "logging in");
-  EXPECT_EQ(pastParticipleKey("stop"), "stopped");
-  EXPECT_EQ(presentParticipleKey("write"), "writing");
-  EXPECT_EQ(pastParticipleKey("save"), "saved");
-  EXPECT_EQ(presentParticipleKey("die"), "dying");
-  EXPECT_EQ(pastParticipleKey("copy"), "copied");
-  EXPECT_EQ(presentParticipleKey("copy"), "copying");
-  EXPECT_EQ(pastParticipleKey("agree"), "agreed");
-  EXPECT_EQ(presentParticipleKey("show"), "showing");
+  // A quote after a leading article surrounds the rest too.
+  EXPECT_EQ(englishKey("the \"Iliad\""), "iliad");
+  EXPECT_EQ(englishKey("The \"Iliad\"."), "iliad");
 }
 
 // A dictionary of a few entries, written as an index file and served as the agent serves it.
@@ -140,17 +126,33 @@ class DictionaryServiceTest : public ::testing::Test {
         {"縱隊", "纵队", "zong4 dui4", {"column; file"}},
         {"區別", "区别", "qu1 bie2", {"difference; to distinguish"}},
         {"差別", "差别", "cha1 bie2", {"difference; distinction"}},
+        // Headwords without Han characters, and a gloss with its name in quotes.
+        {"88", "88", "ba1 ba1", {"bye-bye"}},
+        {"110", "110", "yao1 yao1 ling2", {"the emergency number for law enforcement"}},
+        {"伊利亞特", "伊利亚特", "Yi1 li4 ya4 te4", {"the \"Iliad\""}},
+        {"咖啡館", "咖啡馆", "ka1 fei1 guan3", {"café"}},
     };
     const WordFrequencies frequencies = {
         {"电脑", 3427},  {"计算机", 6396}, {"电子计算机", 50}, {"苹果", 1334}, {"病人", 5000},
         {"加", 40000},   {"加拿大", 2000}, {"德国", 9604},     {"是", 796991}, {"画蛇添足", 150},
         {"过滤", 900},   {"写", 17024},    {"著作", 3447},     {"警告", 1153}, {"预警", 768},
         {"打开", 9000},  {"其中", 34173},  {"重", 20000},      {"试", 3723},   {"饰", 945},
-        {"未尝不可", 3}, {"圆柱", 300},    {"纵队", 280},      {"区别", 4000}, {"差别", 3500}};
+        {"未尝不可", 3}, {"圆柱", 300},    {"咖啡馆", 200},    {"纵队", 280},  {"区别", 4000},
+        {"差别", 3500}};
     const WordTags tags = {{"写", "v"},   {"著作", "n"}, {"警告", "n"}, {"预警", "vn"},
                            {"打开", "v"}, {"其中", "r"}, {"圆柱", "n"}, {"纵队", "n"},
                            {"区别", "n"}, {"差别", "n"}, {"过滤", "v"}};
-    const DictionaryAnswers answers = buildAnswers(entries, frequencies, tags);
+    // The English words of these entries, with the forms that the tests ask for.
+    EnglishLexicon lexicon;
+    for (const char* noun : {"computer", "warning", "column", "difference", "in"}) {
+      lexicon.lemmas[noun] |= static_cast<std::uint8_t>(PartOfSpeech::noun);
+    }
+    for (const char* verb : {"warn", "open", "filter", "write"}) {
+      lexicon.lemmas[verb] |= static_cast<std::uint8_t>(PartOfSpeech::verb);
+    }
+    lexicon.words = {"computers", "warning",  "warnings", "opened",
+                     "opening",   "filtered", "filters",  "ins"};
+    const DictionaryAnswers answers = buildAnswers(entries, frequencies, tags, lexicon);
     write(encodeDictionaryIndex(answers.chinese, answers.english));
     service_ = makeDictionaryService(queue_, {dir_ / "missing.index", path_});
   }
@@ -198,6 +200,25 @@ class DictionaryServiceTest : public ::testing::Test {
   std::unique_ptr<TranslationService> service_;
 };
 
+TEST(DictionaryKeyTest, DropsInvisibleCharactersAndFoldsEquivalentForms) {
+  // A byte-order mark, zero-width space, joiners, word joiner, soft hyphen or control character
+  // in or around a word.
+  EXPECT_EQ(englishKey("\xEF\xBB\xBFSave"), "save");
+  EXPECT_EQ(englishKey("Sa\xE2\x80\x8Bve"), "save");
+  EXPECT_EQ(englishKey("Sa\xE2\x80\x8Cve\xE2\x80\x8D"), "save");
+  EXPECT_EQ(englishKey("\xE2\x81\xA0Save\xE2\x81\xA0"), "save");
+  EXPECT_EQ(englishKey("com\xC2\xADputer"), "computer");
+  EXPECT_EQ(englishKey("\x01Save\x7F"), "save");
+  EXPECT_EQ(chineseKey("\xEF\xBB\xBF电\xE2\x80\x8B脑\x02"), "电脑");
+  // Accents written as combining marks are composed; a ligature is its letters.
+  EXPECT_EQ(englishKey("Cafe\xCC\x81"), "caf\xC3\xA9");
+  EXPECT_EQ(englishKey("\xEF\xAC\x81le"), "file");
+  // A compatibility form that says something else is kept: "x²" is not "x2".
+  EXPECT_EQ(englishKey("x\xC2\xB2"), "x\xC2\xB2");
+  // A CJK compatibility ideograph is its unified character.
+  EXPECT_EQ(chineseKey("\xEF\xA4\x80"), chineseKey("\xE8\xB1\x88"));
+}
+
 TEST_F(DictionaryServiceTest, TranslatesChineseHeadwordsIntoCleanEnglish) {
   EXPECT_EQ(translate("电脑", "zh-Hans", "en"), "computer");
   EXPECT_EQ(translate("電腦", "zh-Hant", "en"), "computer");
@@ -217,6 +238,13 @@ TEST_F(DictionaryServiceTest, TranslatesChineseHeadwordsIntoCleanEnglish) {
   EXPECT_EQ(translate("壮文", "zh-Hans", "en"), std::nullopt);  // 壮语 is a common word too
   EXPECT_EQ(translate("了", "zh-Hans", "en"), std::nullopt);
   EXPECT_EQ(translate("我有一台电脑。", "zh-Hans", "en"), std::nullopt);
+  // A text without a Han character is no Chinese word.
+  EXPECT_EQ(translate("88", "zh-Hans", "en"), std::nullopt);
+  EXPECT_EQ(translate("110", "zh-Hant", "en"), std::nullopt);
+  EXPECT_EQ(statusFor("88", "en"), std::nullopt);
+  EXPECT_EQ(statusFor("110", "en"), std::nullopt);
+  // Invisible characters and other spellings of the same characters find the word.
+  EXPECT_EQ(translate("\xEF\xBB\xBF\xE2\x80\x8B电脑\xE2\x81\xA0", "zh-Hans", "en"), "computer");
   EXPECT_EQ(translate("电脑", "ja", "en"), std::nullopt);
 }
 
@@ -228,6 +256,11 @@ TEST_F(DictionaryServiceTest, RanksEnglishToChineseAndDeclinesWhenUnsure) {
   EXPECT_EQ(translate("filter", "en", "zh-Hans"), "过滤");
   EXPECT_EQ(translate("apple", "en", "zh-Hans"), "苹果");
   EXPECT_EQ(translate("Germany", "en", "zh-Hans"), "德国");
+  EXPECT_EQ(translate("Iliad", "en", "zh-Hans"), "伊利亚特");
+  EXPECT_EQ(translate("\"Iliad\"", "en", "zh-Hans"), "伊利亚特");
+  EXPECT_EQ(translate("Cafe\xCC\x81", "en", "zh-Hans"), "咖啡馆");
+  EXPECT_EQ(translate("\xEF\xAC\x81lter", "en", "zh-Hans"), "过滤");
+  EXPECT_EQ(translate("com\xC2\xADputer\xEF\xBB\xBF", "en", "zh-Hans"), "计算机；电脑");
   EXPECT_EQ(translate("to overdo it", "en", "zh-Hans"), "画蛇添足");
   // The name itself, not the character that abbreviates it.
   EXPECT_EQ(translate("Canada", "en", "zh-Hans"), "加拿大");

@@ -43,6 +43,19 @@ TEST(LatinReconcilerTest, TextsOfEnglishWordsAreEnglish) {
   });
 }
 
+// A word or two-word name of the English list is English when CLD2 gives it to a language
+// without a word list and nothing in it is that language's own; a word that language uses as a
+// function word stays its.
+TEST(LatinReconcilerTest, EnglishWordsAreNotGivenToLanguagesWithoutAList) {
+  expectAll({
+      {"Ale", "cs", "en"},
+      {"Levels", "sv", "en"},
+      {"Shell archive", "mt", "en"},
+      {"Till", "sv", "sv"},
+      {"Care", "ro", "ro"},
+  });
+}
+
 // A short text without a single English word is not English, whatever CLD2 says: the agent
 // would echo it untranslated. Spanish words give Spanish; other words give none.
 TEST(LatinReconcilerTest, ShortTextsWithoutEnglishWordsAreNotEnglish) {

