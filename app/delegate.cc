@@ -14,6 +14,8 @@
 #include "platform/packagekit/packagekit_installer.h"
 #include "platform/recogniser/recogniser.h"
 #include "platform/routing_service.h"
+#include "platform/sentences/model_store.h"
+#include "platform/sentences/sentence_service.h"
 #include "protocol/descriptor_reply_sink.h"
 #include "protocol/request_reader.h"
 
@@ -40,11 +42,17 @@ Delegate::Services Delegate::processServices() {
   auto installer = makePackageKitInstaller();
   ApertiumOptions apertium;
   apertium.installer = installer.get();
+  // The store reads its manifest and reaches the network only when a first model is needed.
+  auto models = makeModelStore();
+  SentenceOptions sentences;
+  sentences.store = models.get();
   return Services{
       &makeRecogniser,
       std::move(installer),
+      std::move(models),
       makeRoutingService(makeApertiumService(QtMainQueue::instance(), std::move(apertium)),
-                         makeDictionaryService(QtMainQueue::instance(), dictionaryIndexPaths())),
+                         makeDictionaryService(QtMainQueue::instance(), dictionaryIndexPaths()),
+                         makeSentenceService(QtMainQueue::instance(), std::move(sentences))),
       std::move(replies),
       [flow](std::weak_ptr<Delegate> delegate) {
         startReader(
@@ -80,6 +88,10 @@ void Delegate::applicationDidFinishLaunching() {
   // The view is the panel's child, and the panel lives as long as the delegate.
   if (services_.installer) {
     services_.installer->onProgress(
+        [view](std::optional<int> percent) { view->showProgress(percent); });
+  }
+  if (services_.models) {
+    services_.models->onProgress(
         [view](std::optional<int> percent) { view->showProgress(percent); });
   }
   window->center();

@@ -6,6 +6,7 @@
 
 #include "app/qt_main_queue.h"
 #include "platform/packagekit/package_installer.h"
+#include "platform/sentences/model_store.h"
 #include "protocol/reply_sink.h"
 #include "protocol/request_reader.h"
 #include "queue/language_recogniser.h"
@@ -27,13 +28,17 @@ class Delegate final : public std::enable_shared_from_this<Delegate> {
     // Installs missing language data for the translation service, which it outlives; its
     // progress shows in the panel. May be null.
     std::unique_ptr<PackageInstaller> installer;
+    // Installs the sentence engine's models for the translation service, which it outlives; its
+    // progress shows in the panel. May be null.
+    std::unique_ptr<ModelStore> models;
     std::unique_ptr<TranslationService> translation;
     std::unique_ptr<ReplySink> replies;
     // Starts the request reader, which hands each request to the delegate it is given.
     std::function<void(std::weak_ptr<Delegate>)> startReader;
   };
 
-  // The agent's own services: the real recogniser, translation service and package installer,
+  // The agent's own services: the real recogniser, translation service, package installer and
+  // model store,
   // replies on standard output, and a reader of standard input that ends the process at the end
   // of input.
   static Services processServices();

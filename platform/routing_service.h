@@ -1,4 +1,5 @@
-// The agent's translation service: each language pair goes to the engine that serves it.
+// The agent's translation service: each language pair goes to the engine, or the engines in
+// turn, that serve it.
 #pragma once
 
 #include <memory>
@@ -9,18 +10,35 @@
 
 namespace talvori {
 
-enum class Engine { apertium, dictionary };
+// How a pair is translated.
+enum class Route {
+  // Apertium alone.
+  apertium,
+  // The dictionary alone: a text of unknown language into English or Simplified Chinese.
+  dictionary,
+  // Chinese into English, English into Simplified Chinese: the dictionary, and the sentence
+  // engine for every text the dictionary declines.
+  dictionaryThenSentences,
+  // Into Simplified Chinese from any other language: Apertium into English, then the English as
+  // dictionaryThenSentences translates it.
+  throughEnglish,
+};
 
-// The engine for translating from `from` (none for a text of unknown language) into `to`: the
-// dictionary for Chinese to English and English to Simplified Chinese (and for an unknown text
-// into either), Apertium for everything else.
-Engine engineFor(const std::optional<Language>& from, const Language& to);
+// The route from `from` (none for a text of unknown language) into `to`.
+Route routeFor(const std::optional<Language>& from, const Language& to);
 
-// A service that hands each question to `apertium` or `dictionary` as engineFor decides. A
-// question about a text of unknown language goes to the dictionary when it could serve the
-// target, else to Apertium. Main thread only, like the services it owns; the answers come from
-// them, on the main thread.
+// A service that answers each question and makes each session along routeFor's route.
+//
+// Availability: Apertium's or the dictionary's own for their routes. For Chinese and English,
+// the sentence engine's status when it has one (installed or supported), else the dictionary's,
+// so that without the sentence engine the pair is served as by the dictionary alone. Through
+// English: unsupported when either step is, installed when both are, else supported; the second
+// step is the sentence engine's, since the English text is not known yet. A question about a text
+// of unknown language goes to the dictionary when it could serve the target, else to Apertium.
+//
+// Main thread only, like the services it owns; the answers come from them, on the main thread.
 std::unique_ptr<TranslationService> makeRoutingService(
-    std::unique_ptr<TranslationService> apertium, std::unique_ptr<TranslationService> dictionary);
+    std::unique_ptr<TranslationService> apertium, std::unique_ptr<TranslationService> dictionary,
+    std::unique_ptr<TranslationService> sentences);
 
 }  // namespace talvori

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "app/helper_panel.h"
+#include "tests/fakes/fake_model_store.h"
 #include "tests/fakes/fake_package_installer.h"
 #include "tests/fakes/fake_recogniser.h"
 #include "tests/fakes/fake_translation_service.h"
@@ -43,7 +44,7 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   bool ended = false;
   std::shared_ptr<Delegate> delegate;
   delegate = std::make_shared<Delegate>(Delegate::Services{
-      recogniser.factory(), nullptr,
+      recogniser.factory(), nullptr, nullptr,
       std::make_unique<testing::FakeTranslationService>(QtMainQueue::instance()),
       std::move(replies), [&](std::weak_ptr<Delegate> handOverTo) {
         seen.started = true;
@@ -66,15 +67,17 @@ TEST(DelegateTest, SetsThePanelUpBeforeTheReaderStarts) {
   ::close(input[0]);
 }
 
-// The panel's progress bar follows the installer: determinate while a percentage is known,
-// indeterminate while it is not and once the install has ended.
+// The panel's progress bar follows the package installer and the model store: determinate while
+// a percentage is known, indeterminate while it is not and once the install has ended.
 TEST(DelegateTest, ShowsInstallProgressInThePanel) {
   testing::ensureQtApplication();
   testing::FakeRecogniser recogniser;
   auto installer = std::make_unique<testing::FakePackageInstaller>();
   testing::FakePackageInstaller& install = *installer;
+  auto store = std::make_unique<testing::FakeModelStore>();
+  testing::FakeModelStore& models = *store;
   auto delegate = std::make_shared<Delegate>(Delegate::Services{
-      recogniser.factory(), std::move(installer),
+      recogniser.factory(), std::move(installer), std::move(store),
       std::make_unique<testing::FakeTranslationService>(QtMainQueue::instance()),
       std::make_unique<testing::MemoryReplySink>(), [](std::weak_ptr<Delegate>) {}});
   delegate->applicationDidFinishLaunching();
@@ -94,6 +97,12 @@ TEST(DelegateTest, ShowsInstallProgressInThePanel) {
   install.report(70);
   EXPECT_EQ(shown(), "70 of 100");
   install.answer(true);
+  EXPECT_EQ(shown(), "indeterminate");
+  models.setDownloadable(SentenceDirection::chineseToEnglish(), true);
+  models.install(SentenceDirection::chineseToEnglish(), [](auto) {});
+  models.report(25);
+  EXPECT_EQ(shown(), "25 of 100");
+  models.answer(true);
   EXPECT_EQ(shown(), "indeterminate");
 }
 

@@ -1,7 +1,8 @@
-// The routing of language pairs to engines, and the routing service's delegation.
+// The routes of language pairs, and the routing service's questions and sessions along them.
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 
@@ -12,76 +13,209 @@
 namespace talvori {
 namespace {
 
-TEST(RoutingTest, SendsChineseAndEnglishToTheDictionary) {
+using Status = AvailabilityStatus;
+using Strings = std::vector<std::string>;
+
+TEST(RoutingTest, RoutesEachPair) {
   struct Case {
     std::optional<std::string> from;
     std::string to;
-    Engine engine;
+    Route route;
   };
   const Case cases[] = {
-      {"zh-Hans", "en", Engine::dictionary},
-      {"zh-Hant", "en", Engine::dictionary},
-      {"zh", "en-US", Engine::dictionary},
-      {"zh-Hant-TW", "en", Engine::dictionary},
-      {"en", "zh-Hans", Engine::dictionary},
-      {"en-GB", "zh", Engine::dictionary},
-      {"en", "zh-CN", Engine::dictionary},
-      {std::nullopt, "en", Engine::dictionary},
-      {std::nullopt, "zh-Hans", Engine::dictionary},
-      {"en", "zh-Hant", Engine::apertium},
-      {"en", "zh-TW", Engine::apertium},
-      {"zh-Latn", "en", Engine::apertium},
-      {"ja", "en", Engine::apertium},
-      {"es", "en", Engine::apertium},
-      {"en", "es", Engine::apertium},
-      {"es", "zh-Hans", Engine::apertium},
-      {"zh-Hans", "es", Engine::apertium},
-      {std::nullopt, "es", Engine::apertium},
+      {"zh-Hans", "en", Route::dictionaryThenSentences},
+      {"zh-Hant", "en", Route::dictionaryThenSentences},
+      {"zh", "en-US", Route::dictionaryThenSentences},
+      {"zh-Hant-TW", "en", Route::dictionaryThenSentences},
+      {"en", "zh-Hans", Route::dictionaryThenSentences},
+      {"en-GB", "zh", Route::dictionaryThenSentences},
+      {"en", "zh-CN", Route::dictionaryThenSentences},
+      {std::nullopt, "en", Route::dictionary},
+      {std::nullopt, "zh-Hans", Route::dictionary},
+      {"es", "zh-Hans", Route::throughEnglish},
+      {"ja", "zh-Hans", Route::throughEnglish},
+      {"pt-BR", "zh-CN", Route::throughEnglish},
+      {"es", "zh-Hant", Route::apertium},
+      {"en", "zh-Hant", Route::apertium},
+      {"en", "zh-TW", Route::apertium},
+      {"zh-Latn", "en", Route::apertium},
+      {"zh-Latn", "zh-Hans", Route::apertium},
+      {"ja", "en", Route::apertium},
+      {"es", "en", Route::apertium},
+      {"en", "es", Route::apertium},
+      {"zh-Hans", "es", Route::apertium},
+      {std::nullopt, "es", Route::apertium},
   };
   for (const Case& c : cases) {
     const std::optional<Language> from =
         c.from ? std::optional<Language>(Language(*c.from)) : std::nullopt;
-    EXPECT_EQ(engineFor(from, Language(c.to)), c.engine) << c.from.value_or("none") << " " << c.to;
+    EXPECT_EQ(routeFor(from, Language(c.to)), c.route) << c.from.value_or("none") << " " << c.to;
   }
 }
 
-TEST(RoutingTest, AsksAndTranslatesWithTheEngineOfEachPair) {
-  testing::ManualMainQueue queue;
-  auto apertium = std::make_unique<testing::FakeTranslationService>(queue);
-  auto dictionary = std::make_unique<testing::FakeTranslationService>(queue);
-  testing::FakeTranslationService& fromApertium = *apertium;
-  testing::FakeTranslationService& fromDictionary = *dictionary;
-  auto service = makeRoutingService(std::move(apertium), std::move(dictionary));
-
-  std::vector<AvailabilityStatus> statuses;
-  std::vector<std::optional<AvailabilityStatus>> textStatuses;
-  {
-    auto availability = service->makeAvailability();
-    availability->statusFrom(Language("es"), Language("en"),
-                             [&](AvailabilityStatus s) { statuses.push_back(s); });
-    availability->statusFrom(Language("zh-Hans"), Language("en"),
-                             [&](AvailabilityStatus s) { statuses.push_back(s); });
-    availability->statusFor("电脑", Language("en"), [&](auto s) { textStatuses.push_back(s); });
-    availability->statusFor("perro", Language("es"), [&](auto s) { textStatuses.push_back(s); });
+class RoutingServiceTest : public ::testing::Test {
+ protected:
+  RoutingServiceTest() {
+    auto apertium = std::make_unique<testing::FakeTranslationService>(queue_);
+    auto dictionary = std::make_unique<testing::FakeTranslationService>(queue_);
+    auto sentences = std::make_unique<testing::FakeTranslationService>(queue_);
+    apertium_ = apertium.get();
+    dictionary_ = dictionary.get();
+    sentences_ = sentences.get();
+    service_ = makeRoutingService(std::move(apertium), std::move(dictionary), std::move(sentences));
   }
-  EXPECT_EQ(fromApertium.queries, (std::vector<std::string>{"from es to en", "for perro to es"}));
-  EXPECT_EQ(fromDictionary.queries,
-            (std::vector<std::string>{"from zh-Hans to en", "for 电脑 to en"}));
-  // Answers still arrive after the routing object is gone.
-  fromApertium.answerStatus(AvailabilityStatus::installed);
-  fromApertium.answerStatus(std::nullopt);
-  fromDictionary.answerStatus(AvailabilityStatus::installed);
-  fromDictionary.answerStatus(AvailabilityStatus::installed);
-  queue.runAll();
-  EXPECT_EQ(statuses.size(), 2u);
-  EXPECT_EQ(textStatuses.size(), 2u);
 
-  auto spanish = service->makeSession(TranslationConfiguration(Language("es"), Language("en")));
-  auto chinese =
-      service->makeSession(TranslationConfiguration(Language("en"), Language("zh-Hans")));
-  auto unknown = service->makeSession(TranslationConfiguration(std::nullopt, Language("en")));
-  EXPECT_EQ(fromApertium.sessionsMade, 1);
-  EXPECT_EQ(fromDictionary.sessionsMade, 2);
+  // Asks about `from` into `to` with an availability object that is gone before any answer.
+  std::shared_ptr<std::optional<Status>> ask(const char* from, const char* to) {
+    auto status = std::make_shared<std::optional<Status>>();
+    service_->makeAvailability()->statusFrom(Language(from), Language(to),
+                                             [status](Status s) { *status = s; });
+    queue_.runAll();
+    return status;
+  }
+
+  // Starts translating `text`; the answer lands in the holder.
+  std::shared_ptr<std::optional<std::optional<std::string>>> translate(
+      const std::optional<std::string>& from, const char* to, const std::string& text) {
+    auto session =
+        std::shared_ptr<TranslationSession>(service_->makeSession(TranslationConfiguration(
+            from ? std::optional<Language>(Language(*from)) : std::nullopt, Language(to))));
+    auto result = std::make_shared<std::optional<std::optional<std::string>>>();
+    session->translate(text, [session, result](std::optional<std::string> answer) {
+      *result = std::move(answer);
+    });
+    queue_.runAll();
+    return result;
+  }
+
+  testing::ManualMainQueue queue_;
+  testing::FakeTranslationService* apertium_;
+  testing::FakeTranslationService* dictionary_;
+  testing::FakeTranslationService* sentences_;
+  std::unique_ptr<TranslationService> service_;
+};
+
+// Apertium's and the dictionary's own questions go to them; texts of unknown language too.
+TEST_F(RoutingServiceTest, AsksApertiumAndTheDictionaryForTheirPairs) {
+  auto spanish = ask("es", "en");
+  std::optional<std::optional<Status>> unknownChinese, unknownSpanish;
+  {
+    auto availability = service_->makeAvailability();
+    availability->statusFor("电脑", Language("en"), [&](auto s) { unknownChinese = s; });
+    availability->statusFor("perro", Language("es"), [&](auto s) { unknownSpanish = s; });
+  }
+  EXPECT_EQ(apertium_->queries, (Strings{"from es to en", "for perro to es"}));
+  EXPECT_EQ(dictionary_->queries, (Strings{"for 电脑 to en"}));
+  EXPECT_TRUE(sentences_->queries.empty());
+  apertium_->answerStatus(Status::installed);
+  apertium_->answerStatus(std::nullopt);
+  dictionary_->answerStatus(Status::installed);
+  queue_.runAll();
+  EXPECT_EQ(*spanish, Status::installed);
+  EXPECT_EQ(unknownChinese, std::optional<Status>(Status::installed));
+  ASSERT_TRUE(unknownSpanish.has_value());
+  EXPECT_EQ(*unknownSpanish, std::nullopt);
+}
+
+// Chinese and English: the sentence engine's status while it can serve the pair, else the
+// dictionary's, as without the sentence engine.
+TEST_F(RoutingServiceTest, AsksTheSentenceEngineThenTheDictionaryForChineseAndEnglish) {
+  for (const Status sentences : {Status::installed, Status::supported}) {
+    auto status = ask("zh-Hant", "en");
+    sentences_->answerStatus(sentences);
+    queue_.runAll();
+    EXPECT_EQ(*status, sentences);
+  }
+  auto status = ask("en", "zh-Hans");
+  sentences_->answerStatus(Status::unsupported);
+  queue_.runAll();
+  EXPECT_FALSE(status->has_value());
+  dictionary_->answerStatus(Status::installed);
+  queue_.runAll();
+  EXPECT_EQ(*status, Status::installed);
+  EXPECT_EQ(sentences_->queries,
+            (Strings{"from zh-Hant to en", "from zh-Hant to en", "from en to zh-Hans"}));
+  EXPECT_EQ(dictionary_->queries, (Strings{"from en to zh-Hans"}));
+}
+
+// Through English: Apertium's status into English, then the sentence engine's from English;
+// unsupported when either is, installed only when both are.
+TEST_F(RoutingServiceTest, CombinesBothStepsThroughEnglish) {
+  struct Case {
+    Status apertium;
+    std::optional<Status> sentences;  // none: not asked
+    Status combined;
+  };
+  const Case cases[] = {
+      {Status::installed, Status::installed, Status::installed},
+      {Status::installed, Status::supported, Status::supported},
+      {Status::supported, Status::installed, Status::supported},
+      {Status::supported, Status::supported, Status::supported},
+      {Status::installed, Status::unsupported, Status::unsupported},
+      {Status::unsupported, std::nullopt, Status::unsupported},
+  };
+  for (const Case& c : cases) {
+    sentences_->queries.clear();
+    auto status = ask("es", "zh-Hans");
+    EXPECT_EQ(apertium_->queries.back(), "from es to en");
+    apertium_->answerStatus(c.apertium);
+    queue_.runAll();
+    if (c.sentences) {
+      EXPECT_EQ(sentences_->queries, (Strings{"from en to zh-Hans"}));
+      sentences_->answerStatus(*c.sentences);
+      queue_.runAll();
+    } else {
+      EXPECT_TRUE(sentences_->queries.empty());
+    }
+    EXPECT_EQ(*status, c.combined);
+  }
+  EXPECT_TRUE(dictionary_->queries.empty());
+}
+
+// A text the dictionary answers never reaches the sentence engine; one it declines does, as it
+// was. Through English, Apertium's English goes the same way; a failure of Apertium ends there.
+TEST_F(RoutingServiceTest, TranslatesAlongTheRoute) {
+  auto word = translate("zh-Hans", "en", "电脑");
+  dictionary_->answerTranslation("computer");
+  queue_.runAll();
+  EXPECT_EQ(*word, std::optional<std::string>("computer"));
+
+  auto sentence = translate("zh-Hans", "en", "我今天很高兴。\n");
+  dictionary_->answerTranslation(std::nullopt);
+  queue_.runAll();
+  EXPECT_EQ(sentences_->translations, (Strings{"我今天很高兴。\n"}));
+  sentences_->answerTranslation("I am happy today.\n");
+  queue_.runAll();
+  EXPECT_EQ(*sentence, std::optional<std::string>("I am happy today.\n"));
+
+  auto spanish = translate("es", "zh-Hans", "El perro come.");
+  EXPECT_EQ(apertium_->translations, (Strings{"El perro come."}));
+  apertium_->answerTranslation("The dog eats.");
+  queue_.runAll();
+  EXPECT_EQ(dictionary_->translations.back(), "The dog eats.");
+  dictionary_->answerTranslation(std::nullopt);
+  queue_.runAll();
+  EXPECT_EQ(sentences_->translations.back(), "The dog eats.");
+  sentences_->answerTranslation("狗吃。");
+  queue_.runAll();
+  EXPECT_EQ(*spanish, std::optional<std::string>("狗吃。"));
+
+  auto failed = translate("es", "zh-Hans", "Hola.");
+  apertium_->answerTranslation(std::nullopt);
+  queue_.runAll();
+  ASSERT_TRUE(failed->has_value());
+  EXPECT_EQ(**failed, std::nullopt);
+  EXPECT_EQ(dictionary_->translations.size(), 3u);
+
+  auto unknown = translate(std::nullopt, "en", "电脑");
+  dictionary_->answerTranslation(std::nullopt);
+  queue_.runAll();
+  ASSERT_TRUE(unknown->has_value());
+  EXPECT_EQ(**unknown, std::nullopt);
+  EXPECT_EQ(sentences_->translations.size(), 2u);
+  EXPECT_EQ(apertium_->pendingTranslations() + dictionary_->pendingTranslations() +
+                sentences_->pendingTranslations(),
+            0u);
 }
 
 }  // namespace
