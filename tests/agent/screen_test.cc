@@ -1,7 +1,8 @@
 // The panel as a person sees it: the agent on a real X server (Xvfb) with no window manager, once
 // without a compositor and once with one (xcompmgr), and screenshots of the root window. Where
 // the panel stands, the screen must show nothing of it at start-up and after a reply, and the
-// panel itself during a first use (here an install that a stand-in PackageKit holds).
+// panel itself during a first use (here an install that a stand-in PackageKit holds, or a model
+// download that a loopback server holds half-way).
 // The screenshots are kept in the build tree, in screenshots/. The end of input in the middle of
 // such an install is checked here too.
 #include <signal.h>
@@ -9,8 +10,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +32,8 @@
 #include <QWidget>
 
 #include "tests/fakes/fake_packagekit.h"
+#include "tests/sentences/sentence_test_models.h"
+#include "tests/sentences/served_models.h"
 #include "tests/support/agent_process.h"
 #include "tests/support/qt_application.h"
 
@@ -125,6 +133,33 @@ class ScreenTest : public ::testing::Test {
     return static_cast<double>(changed) / (kPanel.width() * kPanel.height());
   }
 
+  // The filled share of the panel's progress bar: on the row of the panel with the longest run
+  // of blue pixels, that run over the width of the bar's frame. None when no row has such a run,
+  // or when the run does not start at the frame's left end, as the chunk of an indeterminate bar
+  // sweeping across it does not.
+  static std::optional<double> barFill(const QImage& image) {
+    const auto blue = [&](int x, int y) {
+      const QRgb pixel = image.pixel(x, y);
+      return qBlue(pixel) > qRed(pixel) + 60;
+    };
+    int row = -1, start = 0, length = 0;
+    for (int y = kPanel.top(); y <= kPanel.bottom(); ++y) {
+      for (int x = kPanel.left(); x <= kPanel.right();) {
+        int end = x;
+        while (end <= kPanel.right() && blue(end, y)) ++end;
+        if (end - x > length) row = y, start = x, length = end - x;
+        x = end + 1;
+      }
+    }
+    if (length < 5) return std::nullopt;
+    const QRgb background = image.pixel(kPanel.left() + 4, row);
+    int left = kPanel.left(), right = kPanel.right();
+    while (left < right && image.pixel(left, row) == background) ++left;
+    while (right > left && image.pixel(right, row) == background) --right;
+    if (start - left > 3) return std::nullopt;
+    return static_cast<double>(length) / (right - left + 1);
+  }
+
   // Start-up, a first use held mid-install, and the reply that ends it, each checked on screen.
   void expectPanelOnlyDuringFirstUse(const std::string& kind) {
     startHoldingDaemon();
@@ -198,6 +233,78 @@ TEST_F(ScreenTest, WithACompositorThePanelShowsOnlyDuringAFirstUse) {
       20s))
       << "the compositor never drew";
   expectPanelOnlyDuringFirstUse("composited");
+}
+
+// A first Chinese sentence downloads the sentence engine's model: the panel shows the share of the
+// direction's bytes received while the server holds the model file half-way, and goes with the
+// reply. A later sentence, with the model installed, shows no panel even while it waits for the
+// engine.
+TEST_F(ScreenTest, AModelDownloadShowsItsProgressAndLaterSentencesNoPanel) {
+  char folder[] = "/tmp/talvori-screen-XXXXXX";
+  const std::filesystem::path scratch = ::mkdtemp(folder);
+  for (const char* sub : {"data", "shared", "served"})
+    std::filesystem::create_directories(scratch / sub);
+  {
+    testing::ServedModels served(testing::testModel("zhen"), "zh-Hans>en", scratch / "data",
+                                 scratch / "served");
+    ASSERT_TRUE(served.serving());
+    served.writeManifest({{"model", "gate"}});
+    std::uint64_t total = 0, held = 0;
+    for (const auto& file : served.files()) {
+      total += file.size;
+      held += file.name.starts_with("model.") ? file.size / 2 : file.size;
+    }
+    const QImage empty = screenshot("model-before");
+    AgentProcess agent(std::string(TALVORI_BINARY_DIR) + "/talvori",
+                       {.environment = {"DISPLAY=" + display_, "QT_QPA_PLATFORM=",
+                                        "DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address(),
+                                        "XDG_DATA_HOME=" + (scratch / "data").string(),
+                                        "XDG_DATA_DIRS=" + (scratch / "shared").string()}});
+    agent.write(requestLine("1", "新版本的程序每隔几分钟自动保存你的文档。", "auto"));
+    const double expected = static_cast<double>(held) / total;
+    std::optional<double> fill;
+    QImage downloading;
+    testing::runEventsUntil(
+        [&] {
+          downloading = screenshot("model-downloading");
+          fill = barFill(downloading);
+          return fill && std::abs(*fill - expected) < 0.04;
+        },
+        60s);
+    EXPECT_GT(changedShare(empty, downloading), 0.9) << "the panel is not on screen";
+    ASSERT_TRUE(fill.has_value()) << "no determinate progress on the panel";
+    EXPECT_NEAR(*fill, expected, 0.04);
+
+    served.release();
+    auto lines = agent.readLines(1, 120s);
+    ASSERT_EQ(lines.size(), 1u) << agent.errors();
+    EXPECT_TRUE(lines[0].starts_with(R"({"id":"1","text":")")) << lines[0];
+    EXPECT_LT(changedShare(empty, screenshot("model-after-reply")), 0.001);
+
+    // The engine is stopped, so that the second request waits where a panel would show.
+    std::vector<pid_t> engine;
+    for (pid_t child : testing::childrenOf(agent.pid())) {
+      std::ifstream cmdline("/proc/" + std::to_string(child) + "/cmdline");
+      const std::string command((std::istreambuf_iterator<char>(cmdline)), {});
+      if (command.find("sentence-engine.cjs") != std::string::npos) engine.push_back(child);
+    }
+    ASSERT_EQ(engine.size(), 1u);
+    ASSERT_TRUE(testing::stopProcesses(engine));
+    agent.write(requestLine("2", "我今天很高兴见到你。", "auto"));
+    ASSERT_TRUE(testing::runEventsUntil(
+        [&] { return testing::unreadInput(engine[0]).value_or(0) > 0; }, 30s));
+    EXPECT_LT(changedShare(empty, screenshot("model-installed")), 0.001)
+        << "a panel for an installed model";
+    ::kill(engine[0], SIGCONT);
+    lines = agent.readLines(2, 60s);
+    ASSERT_EQ(lines.size(), 2u) << agent.errors();
+    EXPECT_TRUE(lines[1].starts_with(R"({"id":"2","text":")")) << lines[1];
+    EXPECT_EQ(served.requests().size(), 3u);
+    agent.closeInput();
+    EXPECT_EQ(agent.wait(20s), 0);
+    EXPECT_EQ(agent.errors(), "");
+  }
+  std::filesystem::remove_all(scratch);
 }
 
 // The end of input ends the agent at once, as ever, even while an install is under way: the

@@ -18,6 +18,7 @@
 #include "gtest/gtest.h"
 
 #include "tests/sentences/sentence_test_models.h"
+#include "tests/support/agent_process.h"
 
 namespace talvori {
 namespace {
@@ -92,7 +93,7 @@ TEST(EngineProcessTest, FailsToStartWithoutAWorkingModel) {
   SentenceEngine noNode = testing::testEngine();
   noNode.node = "/nonexistent/node";
   EXPECT_EQ(EngineProcess::start(noNode, testing::testModel("zhen"), in(60s)), nullptr);
-  EXPECT_THAT(testing::childProcesses(), ::testing::IsEmpty());
+  EXPECT_THAT(testing::childrenOf(::getpid()), ::testing::IsEmpty());
 }
 
 // Each fault fails its translation and ends the process at once, stopped or not; the process is
@@ -110,7 +111,7 @@ TEST(EngineProcessTest, FaultsFailTheTranslationAndEndTheProcess) {
     ASSERT_NE(engine, nullptr);
     EXPECT_EQ(engine->translate(c.request, in(1s)), std::nullopt);
     EXPECT_FALSE(engine->usable());
-    EXPECT_THAT(testing::childProcesses(), ::testing::IsEmpty());
+    EXPECT_THAT(testing::childrenOf(::getpid()), ::testing::IsEmpty());
     EXPECT_EQ(engine->translate("echo hello", in(20s)), std::nullopt);
   }
 }
@@ -121,13 +122,13 @@ TEST(EngineProcessTest, AStoppedProcessFailsAtTheDeadline) {
   auto engine = startStandIn();
   ASSERT_NE(engine, nullptr);
   ASSERT_THAT(engine->translate("echo hello", in(20s)), Optional(std::string("hello")));
-  const std::vector<pid_t> children = testing::childProcesses();
+  const std::vector<pid_t> children = testing::childrenOf(::getpid());
   ASSERT_EQ(children.size(), 1u);
   ::kill(children.front(), SIGSTOP);
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(engine->translate("echo " + std::string(512 * 1024, 'a'), in(500ms)), std::nullopt);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
-  EXPECT_THAT(testing::childProcesses(), ::testing::IsEmpty());
+  EXPECT_THAT(testing::childrenOf(::getpid()), ::testing::IsEmpty());
 }
 
 // An answer that arrives in pieces is whole; a text over the loader's limit never reaches the

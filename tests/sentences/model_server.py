@@ -9,6 +9,8 @@ The first part of a request's path chooses how the file named by the rest is ser
   slow      in small pieces with short pauses between them
   stall     half of it sent, then nothing more while the client stays
   hang      nothing at all, not even the status line, while the client stays
+  gate      half of it sent, then the rest once a file named after it with ".release" added
+            appears beside it
   encoded   whole, but labelled with a gzip content encoding it does not have
   redirect  a redirect to the same name under ok (whether or not there is such a file)
   to-http   the same on the plain HTTP port
@@ -87,6 +89,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(half)
             self.wfile.flush()
             self.hold()
+        elif fault == "gate":
+            self.wfile.write(half)
+            self.wfile.flush()
+            deadline = time.monotonic() + 600
+            while not os.path.exists(path + ".release") and time.monotonic() < deadline:
+                time.sleep(0.02)
+            self.wfile.write(data[len(half) :])
         else:
             self.close_connection = True
 

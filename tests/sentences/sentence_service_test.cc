@@ -5,6 +5,7 @@
 #include "platform/sentences/sentence_service.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "tests/fakes/fake_model_store.h"
 #include "tests/fakes/manual_main_queue.h"
 #include "tests/sentences/sentence_test_models.h"
+#include "tests/support/agent_process.h"
 
 namespace talvori {
 namespace {
@@ -142,7 +144,7 @@ TEST_F(SentenceServiceTest, InstallsTheModelFirstAndSimplifiesTraditionalChinese
   store_.answer(false);
   ASSERT_TRUE(queue_.runUntil([&] { return first->has_value(); }, 5s));
   EXPECT_EQ(**first, std::nullopt);
-  EXPECT_THAT(testing::childProcesses(), IsEmpty());
+  EXPECT_THAT(testing::childrenOf(::getpid()), IsEmpty());
 
   auto second = start("電腦很好。\n\n這是。");
   queue_.runAll();
@@ -166,19 +168,19 @@ TEST_F(SentenceServiceTest, StartsEnginesOnNeedAndEndsThemWhenIdle) {
   store_.setInstalled(kZhEn, "/stand-in/zhen");
   store_.setInstalled(kEnZh, "/stand-in/enzh");
   EXPECT_EQ(status("zh-Hans", "en"), AvailabilityStatus::installed);
-  EXPECT_THAT(testing::childProcesses(), IsEmpty());
+  EXPECT_THAT(testing::childrenOf(::getpid()), IsEmpty());
   EXPECT_THAT(translate("echo 一"), Optional(std::string("一")));
   EXPECT_THAT(translate("echo two", "en", "zh-Hans"), Optional(std::string("two")));
-  EXPECT_THAT(testing::childProcesses(), SizeIs(2));
+  EXPECT_THAT(testing::childrenOf(::getpid()), SizeIs(2));
   const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (!testing::childProcesses().empty() && std::chrono::steady_clock::now() < deadline) {
+  while (!testing::childrenOf(::getpid()).empty() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(50ms);
   }
-  EXPECT_THAT(testing::childProcesses(), IsEmpty());
+  EXPECT_THAT(testing::childrenOf(::getpid()), IsEmpty());
   EXPECT_THAT(translate("echo 三"), Optional(std::string("三")));
-  EXPECT_THAT(testing::childProcesses(), SizeIs(1));
+  EXPECT_THAT(testing::childrenOf(::getpid()), SizeIs(1));
   service_.reset();
-  EXPECT_THAT(testing::childProcesses(), IsEmpty());
+  EXPECT_THAT(testing::childrenOf(::getpid()), IsEmpty());
 }
 
 // A translation that stalls fails at a deadline that grows with the text. A deadline can only
@@ -219,7 +221,7 @@ TEST_F(SentenceServiceTest, EngineFaultsFailOneTranslationEach) {
   while (huge.size() < 30000) huge += "这是一个很长的句子。";
   for (const char* fault : {"kill", "stop", "none"}) {
     SCOPED_TRACE(fault);
-    const std::vector<pid_t> engine = testing::childProcesses();
+    const std::vector<pid_t> engine = testing::childrenOf(::getpid());
     ASSERT_THAT(engine, SizeIs(1));
     auto result = start(huge);
     if (std::string(fault) != "none") {
@@ -229,7 +231,8 @@ TEST_F(SentenceServiceTest, EngineFaultsFailOneTranslationEach) {
     ASSERT_TRUE(queue_.runUntil([&] { return result->has_value(); }, 60s));
     EXPECT_EQ(**result, std::nullopt);
     EXPECT_EQ(translate(sentence), expected);
-    EXPECT_THAT(testing::childProcesses(), ::testing::Not(::testing::Contains(engine.front())));
+    EXPECT_THAT(testing::childrenOf(::getpid()),
+                ::testing::Not(::testing::Contains(engine.front())));
   }
 }
 

@@ -1,16 +1,10 @@
 // What the sentence engine's tests share: the engine of the build tree, the synthetic models the
-// build makes for them (build/tests/sentence-models/), and this process's children.
+// build makes for them (build/tests/sentence-models/).
 #pragma once
-
-#include <sys/types.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "platform/sentences/engine_process.h"
 
@@ -29,25 +23,6 @@ inline SentenceEngine testEngine() {
 // of the wrong shape, which the engine aborts on).
 inline std::filesystem::path testModel(const std::string& name) {
   return std::filesystem::path(TALVORI_BINARY_DIR) / "tests" / "sentence-models" / name;
-}
-
-// The live (not zombie) children of this process, from /proc.
-inline std::vector<pid_t> childProcesses() {
-  std::vector<pid_t> found;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream file(entry.path() / "stat");
-    const std::string stat((std::istreambuf_iterator<char>(file)), {});
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    fields >> state >> parent;
-    if (parent == ::getpid() && state != 'Z') found.push_back(std::stoi(name));
-  }
-  return found;
 }
 
 }  // namespace talvori::testing
