@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -50,21 +51,23 @@ std::string answerOf(const std::string& line) {
   return "error: " + reply.value("error", std::string());
 }
 
-// The engine's own translations of the test sentences, made by running it here.
-const std::string& engineOutput(const std::string& text) {
-  static std::map<std::string, std::string> made;
-  std::string& output = made[text];
-  if (output.empty()) {
-    auto engine = EngineProcess::start(testing::testEngine(), testing::testModel("zhen"),
-                                       std::chrono::steady_clock::now() + 120s);
-    if (engine) {
-      for (const std::string& sentence : {kSentence, kOtherSentence}) {
-        made[sentence] = engine->translate(sentence, std::chrono::steady_clock::now() + 60s)
-                             .value_or("(no translation)");
-      }
-    }
-  }
-  return output;
+// The engine's own translation of a test sentence, made by running it here once per build and
+// kept beside the test models for the other tests.
+std::string engineOutput(const std::string& text) {
+  const fs::path kept =
+      testing::testModel("zhen-translations") / std::to_string(std::hash<std::string>()(text));
+  if (fs::exists(kept)) return readFile(kept);
+  auto engine = EngineProcess::start(testing::testEngine(), testing::testModel("zhen"),
+                                     std::chrono::steady_clock::now() + 120s);
+  if (!engine) return "(no engine)";
+  const std::optional<std::string> output =
+      engine->translate(text, std::chrono::steady_clock::now() + 60s);
+  if (!output) return "(no translation)";
+  fs::create_directories(kept.parent_path());
+  const fs::path partial = fs::path(kept).concat("." + std::to_string(::getpid()));
+  std::ofstream(partial, std::ios::binary) << *output;
+  fs::rename(partial, kept);
+  return *output;
 }
 
 class SentenceAgentTest : public ::testing::Test {
@@ -178,29 +181,23 @@ TEST_F(SentenceAgentTest, DownloadFaultsFailTheRequestAndTheNextTriesAgain) {
   EXPECT_EQ(agent->errors(), "");
 }
 
-// The end of input in the middle of a download ends the agent at once; the next agent finishes
-// the install.
+// The end of input in the middle of a download ends the agent at once.
 TEST_F(SentenceAgentTest, EndOfInputDuringADownloadEndsTheAgentAtOnce) {
   ASSERT_TRUE(served_->serving());
   served_->writeManifest({{"model", "gate"}});
-  {
-    auto agent = startAgent();
-    agent->write(requestLine("1", kSentence, "auto"));
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (served_->requests().size() < 3 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(20ms);
-    }
-    ASSERT_EQ(served_->requests().size(), 3u);
-    const auto closed = std::chrono::steady_clock::now();
-    agent->closeInput();
-    EXPECT_EQ(agent->wait(20s), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - closed, 5s);
-    EXPECT_EQ(agent->output(), "");
-  }
-  served_->release();
   auto agent = startAgent();
-  EXPECT_EQ(ask(*agent, "2", kSentence), engineOutput(kSentence));
-  for (const std::string& name : installedNames()) EXPECT_NE(name[0], '.') << name;
+  agent->write(requestLine("1", kSentence, "auto"));
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (served_->requests().size() < 3 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_EQ(served_->requests().size(), 3u);
+  const auto closed = std::chrono::steady_clock::now();
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(20s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - closed, 5s);
+  EXPECT_EQ(agent->output(), "");
+  EXPECT_EQ(agent->errors(), "");
 }
 
 // Two agents installing the same model at once both answer, and the installed files are whole.
