@@ -119,7 +119,7 @@ class InFlight {
 
 // What a request costs while in flight: its strings and an allowance for the job around them.
 std::size_t costOf(const Request& request) {
-  return request.id.size() + request.text.size() + request.target.size() + 256;
+  return request.id.size() + request.text.size() + 256;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "queue/model.h"
 
-#include <array>
 #include <utility>
 
 #include "base/main_queue.h"
@@ -11,20 +10,12 @@ namespace talvori {
 
 namespace {
 
-constexpr std::array<std::string_view, 3> kAllowedTargets = {"auto", "en", "zh-Hans"};
-
-bool isAllowedTarget(std::string_view target) {
-  for (std::string_view allowed : kAllowedTargets) {
-    if (target == allowed) return true;
-  }
-  return false;
-}
-
 // "auto" becomes English for Chinese text and Simplified Chinese for everything else, unknown
-// text included; other targets stand as given.
-std::string resolveTarget(const std::string& target, const std::optional<std::string>& detected) {
-  if (target != "auto") return target;
-  return detected && primarySubtag(*detected) == "zh" ? "en" : "zh-Hans";
+// text included.
+Language resolvedTarget(Target target, const std::optional<Language>& detected) {
+  if (target == Target::english) return Language("en");
+  if (target == Target::simplifiedChinese) return Language("zh-Hans");
+  return Language(detected && detected->primary() == "zh" ? "en" : "zh-Hans");
 }
 
 }  // namespace
@@ -48,7 +39,7 @@ void Model::enqueue(Request request) {
   // is full. Lengths count grapheme clusters of the untrimmed text.
   if (isBlank(request.text) ||
       countCharacters(request.text, kMaxTextCharacters) > kMaxTextCharacters ||
-      !isAllowedTarget(request.target) ||
+      request.target == Target::unsupported ||
       countCharacters(request.id, kMaxIdCharacters) > kMaxIdCharacters) {
     reply(Reply::failure(std::move(request.id), kInvalidRequestError));
     return;
@@ -67,32 +58,27 @@ void Model::next() {
   requests_.pop_front();
   Request& request = *current_;
 
-  std::optional<std::string> detected;
+  std::optional<Language> detected;
   {
     auto recogniser = recogniser_();
     recogniser->processString(request.text);
-    detected = recogniser->dominantLanguage();
+    if (std::optional<std::string> code = recogniser->dominantLanguage()) detected.emplace(*code);
   }
-  std::string resolved = resolveTarget(request.target, detected);
+  Language target = resolvedTarget(request.target, detected);
 
   // Same primary subtag: the text already is in the target language and answers itself.
-  const std::string_view detectedPrimary = detected ? primarySubtag(*detected) : "";
-  if (!detectedPrimary.empty() && detectedPrimary == primarySubtag(resolved)) {
+  if (detected && !detected->primary().empty() && detected->primary() == target.primary()) {
     finish(Reply::success(std::move(request.id), std::move(request.text)));
     return;
   }
   // The check starts in a later turn of the main queue, after this call has returned.
-  mainQueue_.post([this, detected = std::move(detected), resolved = std::move(resolved),
+  mainQueue_.post([this, source = std::move(detected), target = std::move(target),
                    request = request]() mutable {
-    checkAvailability(std::move(detected), std::move(resolved), std::move(request));
+    checkAvailability(std::move(source), std::move(target), std::move(request));
   });
 }
 
-void Model::checkAvailability(std::optional<std::string> detected, std::string resolvedTarget,
-                              Request request) {
-  std::optional<Language> source;
-  if (detected) source.emplace(*detected);
-  Language target(resolvedTarget);
+void Model::checkAvailability(std::optional<Language> source, Language target, Request request) {
   auto availability = translation_.makeAvailability();
   if (source) {
     availability->statusFrom(

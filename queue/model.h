@@ -81,8 +81,7 @@ class Model {
   void reply(const Reply& reply);
 
  private:
-  void checkAvailability(std::optional<std::string> detected, std::string resolvedTarget,
-                         Request request);
+  void checkAvailability(std::optional<Language> source, Language target, Request request);
   void usePair(AvailabilityStatus status, std::optional<Language> source, Language target,
                const Request& request);
   void publishWillChange();

@@ -61,7 +61,7 @@ TEST_F(PanelTest, ShowsTheStatusAndAnIndeterminateProgressBarOnceShown) {
 // Each published configuration reaches the view's hook once, which hands a session to perform.
 TEST_F(PanelTest, HandsOneSessionToTheQueuePerPublishedConfiguration) {
   recogniser.set("hola", "es");
-  model.enqueue(Request{"1", "hola", "en"});
+  model.enqueue(Request{"1", "hola", Target::english});
   queue.runAll();
   service.answerStatus(AvailabilityStatus::supported);
   queue.runAll();

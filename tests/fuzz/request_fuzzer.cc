@@ -28,12 +28,14 @@ std::optional<Request> expectedRequest(const std::string& line) {
   const auto value = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
   if (!value.is_object()) return std::nullopt;
   Request request;
+  std::string target;
   for (auto [key, field] : {std::pair{"id", &request.id}, std::pair{"text", &request.text},
-                            std::pair{"target", &request.target}}) {
+                            std::pair{"target", &target}}) {
     const auto member = value.find(key);
     if (member == value.end() || !member->is_string()) return std::nullopt;
     *field = member->get<std::string>();
   }
+  request.target = targetNamed(target);
   return request;
 }
 
@@ -57,21 +59,22 @@ void admit(const Request& request) {
     check(replies.size() <= 1, "more than one reply to one request");
     if (replies.empty()) {
       check(model.current() == request, "a request neither answered nor current");
-      check(request.target != "en", "an English text for English was not answered at once");
+      check(request.target != Target::english,
+            "an English text for English was not answered at once");
     } else {
       std::string id = request.id;
       check(replies[0].id() == repairUtf8(std::move(id)), "reply id differs", replies[0].id());
       check(!model.current() && model.requests().empty(), "answered but still queued");
       if (replies[0].text()) {
-        check(request.target == "en", "answered at once for another target", request.target);
+        check(request.target == Target::english, "answered at once for another target");
         check(*replies[0].text() == request.text, "the shortcut changed the text");
       } else {
         check(*replies[0].error() == kInvalidRequestError, "refused for another reason");
         // Characters never outnumber bytes, and a visible ASCII character is never blank.
-        const bool plainlyValid =
-            (request.target == "en" || request.target == "auto" || request.target == "zh-Hans") &&
-            request.text.size() <= kMaxTextCharacters && request.id.size() <= kMaxIdCharacters &&
-            request.text.find_first_of(kVisibleAscii) != std::string::npos;
+        const bool plainlyValid = request.target != Target::unsupported &&
+                                  request.text.size() <= kMaxTextCharacters &&
+                                  request.id.size() <= kMaxIdCharacters &&
+                                  request.text.find_first_of(kVisibleAscii) != std::string::npos;
         check(!plainlyValid, "a valid request was refused", request.text);
       }
     }

@@ -27,31 +27,31 @@ TEST(DecodeRequest, AcceptsRequestObjects) {
     Request expected;
   };
   const std::vector<Case> cases = {
-      {R"({"id":"1","text":"hola","target":"en"})", {"1", "hola", "en"}},
-      {R"(  { "target" : "auto" ,"text":"x", "id":"b" }  )", {"b", "x", "auto"}},
-      {"\t{\"id\":\"1\",\"text\":\"\",\"target\":\"\"}\r", {"1", "", ""}},
+      {R"({"id":"1","text":"hola","target":"en"})", {"1", "hola", Target::english}},
+      {R"(  { "target" : "auto" ,"text":"x", "id":"b" }  )", {"b", "x", Target::automatic}},
+      {"\t{\"id\":\"1\",\"text\":\"\",\"target\":\"\"}\r", {"1", "", Target::unsupported}},
       {R"({"id":"1","text":"a","target":"en","n":1.5,"o":{"id":7},"a":[null],"z":null})",
-       {"1", "a", "en"}},
+       {"1", "a", Target::english}},
       {R"({"id":"\u00e9\ud83d\ude00","text":"l1\nl2\t\"q\"\\\/","target":"zh-Hans"})",
-       {"\xC3\xA9\xF0\x9F\x98\x80", "l1\nl2\t\"q\"\\/", "zh-Hans"}},
-      {R"({"id":"x","text":"t","target":"en","Id":5,"TEXT":null})", {"x", "t", "en"}},
+       {"\xC3\xA9\xF0\x9F\x98\x80", "l1\nl2\t\"q\"\\/", Target::simplifiedChinese}},
+      {R"({"id":"x","text":"t","target":"en","Id":5,"TEXT":null})", {"x", "t", Target::english}},
       // A repeated member takes its last value, whatever came before.
-      {R"({"id":1,"text":"t","target":"en","id":"last"})", {"last", "t", "en"}},
-      {"\xEF\xBB\xBF{\"id\":\"1\",\"text\":\"t\",\"target\":\"en\"}", {"1", "t", "en"}},
+      {R"({"id":1,"text":"t","target":"en","id":"last"})", {"last", "t", Target::english}},
+      {"\xEF\xBB\xBF{\"id\":\"1\",\"text\":\"t\",\"target\":\"en\"}", {"1", "t", Target::english}},
       // Numbers are ignored whatever their magnitude, and deep nesting costs no stack.
       {R"({"id":"n","text":"El gato.","target":"en","x":1e400,"y":[-1E-99999,1234567890123456789012345]})",
-       {"n", "El gato.", "en"}},
+       {"n", "El gato.", Target::english}},
       {R"({"id":"d","text":"t","target":"en","deep":)" + std::string(1000000, '[') +
            std::string(1000000, ']') + "}",
-       {"d", "t", "en"}},
+       {"d", "t", Target::english}},
       // An escaped surrogate without its partner stands for U+FFFD, as ill-formed bytes do.
       {R"({"id":"s","text":"El perro \ud800 come. \udc00\ud83d\ude00 \ud83d\u0041","target":"en"})",
        {"s",
         "El perro \xEF\xBF\xBD come. \xEF\xBF\xBD\xF0\x9F\x98\x80 \xEF\xBF\xBD"
         "A",
-        "en"}},
+        Target::english}},
       {"{\"id\":\"i\xFF\",\"text\":\"a\xE2\x82(\xF0\x9F\x98\",\"target\":\"en\",\"x\":\"\xC0\"}",
-       {"i\xEF\xBF\xBD", "a\xEF\xBF\xBD(\xEF\xBF\xBD", "en"}},
+       {"i\xEF\xBF\xBD", "a\xEF\xBF\xBD(\xEF\xBF\xBD", Target::english}},
   };
   for (const auto& c : cases) {
     auto decoded = decodeRequest(c.line);
