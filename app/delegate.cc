@@ -75,7 +75,7 @@ Delegate::~Delegate() = default;
 void Delegate::applicationDidFinishLaunching() {
   // A tool window has no taskbar entry, and the agent has no menu or tray icon.
   window = std::make_unique<HelperPanel>();
-  auto* view = new HelperView(model, *services_.translation, mainQueue_);
+  auto* view = new HelperView(model, *services_.translation);
   window->setContentView(view);
   // The view is the panel's child, and the panel lives as long as the delegate.
   if (services_.installer) {

@@ -26,12 +26,10 @@ Model::Model(Dependencies dependencies)
       mainQueue_(dependencies.mainQueue),
       replies_(dependencies.replies) {}
 
-void Model::onWillChange(std::function<void()> observer) {
-  willChange_.push_back(std::move(observer));
-}
+void Model::onChange(std::function<void()> observer) { observers_.push_back(std::move(observer)); }
 
-void Model::publishWillChange() {
-  for (const auto& observer : willChange_) observer();
+void Model::publishChange() {
+  for (const auto& observer : observers_) observer();
 }
 
 void Model::enqueue(Request request) {
@@ -56,6 +54,8 @@ void Model::next() {
   if (current_ || requests_.empty()) return;
   current_ = std::move(requests_.front());
   requests_.pop_front();
+  ++serial_;
+  translating_ = false;
   Request& request = *current_;
 
   std::optional<Language> detected;
@@ -72,35 +72,38 @@ void Model::next() {
     return;
   }
   // The check starts in a later turn of the main queue, after this call has returned.
-  mainQueue_.post([this, source = std::move(detected), target = std::move(target),
-                   request = request]() mutable {
-    checkAvailability(std::move(source), std::move(target), std::move(request));
-  });
+  mainQueue_.post(
+      [this, serial = serial_, source = std::move(detected), target = std::move(target)]() mutable {
+        checkAvailability(serial, std::move(source), std::move(target));
+      });
 }
 
-void Model::checkAvailability(std::optional<Language> source, Language target, Request request) {
+void Model::checkAvailability(std::uint64_t serial, std::optional<Language> source,
+                              Language target) {
+  // Only the check and perform's answer end the current request, so it is still this one.
+  if (!isCurrent(serial)) return;
   auto availability = translation_.makeAvailability();
   if (source) {
-    availability->statusFrom(
-        *source, target,
-        [this, source, target, request = std::move(request)](AvailabilityStatus status) {
-          usePair(status, source, target, request);
-        });
+    availability->statusFrom(*source, target,
+                             [this, serial, source, target](AvailabilityStatus status) mutable {
+                               usePair(serial, status, std::move(source), std::move(target));
+                             });
   } else {
     // A failed query about the text counts as an unsupported pair.
-    std::string text = request.text;
     availability->statusFor(
-        std::move(text), target,
-        [this, target, request = std::move(request)](std::optional<AvailabilityStatus> status) {
-          usePair(status.value_or(AvailabilityStatus::unsupported), std::nullopt, target, request);
+        current_->text, target,
+        [this, serial, target](std::optional<AvailabilityStatus> status) mutable {
+          usePair(serial, status.value_or(AvailabilityStatus::unsupported), std::nullopt,
+                  std::move(target));
         });
   }
 }
 
-void Model::usePair(AvailabilityStatus status, std::optional<Language> source, Language target,
-                    const Request& request) {
+void Model::usePair(std::uint64_t serial, AvailabilityStatus status, std::optional<Language> source,
+                    Language target) {
+  if (!isCurrent(serial)) return;
   if (status == AvailabilityStatus::unsupported) {
-    finish(Reply::failure(request.id, kUnsupportedError));
+    finish(Reply::failure(std::move(current_->id), kUnsupportedError));
     return;
   }
   // The panel shows itself only while the pair still lacks its language data.
@@ -108,32 +111,31 @@ void Model::usePair(AvailabilityStatus status, std::optional<Language> source, L
     window->setAlphaValue(status == AvailabilityStatus::installed ? 0.0 : 1.0);
     window->orderFrontRegardless();
   }
-  const bool samePair =
-      configuration_ && configuration_->source() == source && configuration_->target() == target;
-  publishWillChange();
-  if (samePair) {
+  if (configuration_ && configuration_->source() == source && configuration_->target() == target) {
     configuration_->invalidate();
   } else {
     configuration_.emplace(std::move(source), std::move(target));
   }
+  // Last: the translation hook may start perform from here.
+  publishChange();
 }
 
 void Model::perform(TranslationSession& session, std::function<void()> finished) {
-  if (!current_) {
+  if (!current_ || translating_) {
     finished();
     return;
   }
-  Request request = *current_;
-  session.translate(std::move(request.text),
-                    [this, id = std::move(request.id),
-                     finished = std::move(finished)](std::optional<std::string> text) mutable {
-                      if (text) {
-                        finish(Reply::success(std::move(id), std::move(*text)));
-                      } else {
-                        finish(Reply::failure(std::move(id), kTranslationFailedError));
-                      }
-                      finished();
-                    });
+  translating_ = true;
+  // The session takes the text; only the id is read again, for the reply.
+  session.translate(
+      std::move(current_->text), [this, serial = serial_, finished = std::move(finished)](
+                                     std::optional<std::string> text) mutable {
+        if (isCurrent(serial)) {
+          finish(text ? Reply::success(std::move(current_->id), std::move(*text))
+                      : Reply::failure(std::move(current_->id), kTranslationFailedError));
+        }
+        finished();
+      });
 }
 
 void Model::finish(const Reply& answer) {

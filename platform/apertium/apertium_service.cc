@@ -257,7 +257,7 @@ class ApertiumAvailability : public LanguageAvailability {
   }
 
   // Apertium cannot tell what language a text is in.
-  void statusFor(std::string, const Language&, TextStatusCallback done) override {
+  void statusFor(std::string_view, const Language&, TextStatusCallback done) override {
     mainQueue_.post([done = std::move(done)] { done(std::nullopt); });
   }
 

@@ -93,7 +93,7 @@ class DictionaryAvailability : public LanguageAvailability {
     mainQueue_.post([done = std::move(done), status] { done(status); });
   }
 
-  void statusFor(std::string text, const Language& to, TextStatusCallback done) override {
+  void statusFor(std::string_view text, const Language& to, TextStatusCallback done) override {
     std::optional<AvailabilityStatus> status;
     if (const auto direction = dictionaryDirection(std::nullopt, to)) {
       if (holder_->answer(*direction, text)) status = AvailabilityStatus::installed;

@@ -23,7 +23,7 @@ class PanelTest : public ::testing::Test {
   static void SetUpTestSuite() { testing::ensureQtApplication(); }
 
   PanelTest() {
-    view = new HelperView(model, service, queue);
+    view = new HelperView(model, service);
     panel.setContentView(view);
     model.window = &panel;
   }

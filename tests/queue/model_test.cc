@@ -54,7 +54,7 @@ class ModelTest : public ::testing::Test {
   FakePanel panel;
   MemoryReplySink out;
   Model model{{recogniser.factory(), service, queue, out}};
-  TranslationHook hook{model, service, queue};
+  TranslationHook hook{model, service};
 };
 
 TEST_F(ModelTest, StartsEmpty) {
@@ -277,6 +277,60 @@ TEST_F(ModelTest, LateEnqueueBetweenFinishAndTheScheduledNext) {
   queue.runAll();
   EXPECT_EQ(service.queries.size(), 2u);
   EXPECT_EQ(model.current()->id, "2");
+  EXPECT_EQ(out.take(), ok("1", "hi"));
+}
+
+// The road of a translated request, one main-queue job per turn: the check in the turn after
+// next, the session started in the turn of the availability answer, the reply in the turn of the
+// translation's answer, and next in a turn of its own.
+TEST_F(ModelTest, ATranslatedRequestIsAnsweredInItsFourthTurn) {
+  enqueue("1", "hola", "en");
+  EXPECT_TRUE(service.queries.empty());
+  ASSERT_TRUE(queue.runOne());
+  EXPECT_EQ(service.queries, std::vector<std::string>{"from es to en"});
+  EXPECT_EQ(queue.pending(), 0u);
+  service.answerStatus(AvailabilityStatus::installed);
+  ASSERT_TRUE(queue.runOne());
+  EXPECT_EQ(service.translations, std::vector<std::string>{"hola"});
+  EXPECT_EQ(queue.pending(), 0u);
+  service.answerTranslation("hi");
+  ASSERT_TRUE(queue.runOne());
+  EXPECT_EQ(out.take(), ok("1", "hi"));
+  EXPECT_EQ(queue.pending(), 1u) << "next, posted";
+}
+
+// The text travels without copies: the query about it reads it where it lies, and the session
+// receives the very buffer the request brought.
+TEST_F(ModelTest, PassesTheTextWithoutCopies) {
+  std::string text(kMaxTextCharacters, 'q');
+  const char* const bytes = text.data();
+  enqueue("1", std::move(text), "en");
+  queue.runAll();
+  EXPECT_EQ(service.queriedText, bytes);
+  service.answerStatus(AvailabilityStatus::installed);
+  queue.runAll();
+  ASSERT_EQ(service.translations.size(), 1u);
+  EXPECT_EQ(service.translations[0].data(), bytes);
+  service.answerTranslation("t");
+  queue.runAll();
+  EXPECT_EQ(out.take(), ok("1", "t"));
+}
+
+// The hook runs once per configuration; should perform be called again for the same request, it
+// starts nothing, and the request is still answered once.
+TEST_F(ModelTest, ASecondPerformForTheSameRequestStartsNothing) {
+  enqueue("1", "hola", "en");
+  queue.runAll();
+  service.answerStatus(AvailabilityStatus::installed);
+  queue.runAll();
+  FakeTranslationService other(queue);
+  auto session = other.makeSession(TranslationConfiguration(std::nullopt, Language("en")));
+  bool finished = false;
+  model.perform(*session, [&] { finished = true; });
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(other.translations.empty());
+  service.answerTranslation("hi");
+  queue.runAll();
   EXPECT_EQ(out.take(), ok("1", "hi"));
 }
 
