@@ -34,7 +34,8 @@ Delegate::Services Delegate::processServices() {
     return output->stalledFor() > kHostStoppedReading;
   };
   // At the end of input the process ends at once, without answering what still waits; if the
-  // main thread is stuck writing to a host that no longer reads, the reader ends it.
+  // main thread does not get to the end (stuck writing to a host that no longer reads, or
+  // anywhere else), the reader ends it.
   flow.endNow = [] { std::_Exit(0); };
   // The installer reaches the system bus only when a first install needs it.
   auto installer = makePackageKitInstaller();

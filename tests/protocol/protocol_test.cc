@@ -1,10 +1,20 @@
 // Request decoding and reply encoding.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -175,13 +185,114 @@ TEST(DescriptorReplySink, WritesOneLineEndingInOneLineFeed) {
                 big + "\"}\n");
 }
 
+// Runs `work` on a thread of its own and gives whether it returned within `timeout`; a thread
+// that does not is left behind (a failing test then ends the run with its report).
+bool returnsWithin(std::function<void()> work, std::chrono::seconds timeout) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread([work = std::move(work), done] {
+    work();
+    *done = true;
+  }).detach();
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!*done && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return *done;
+}
+
+// A host that closed its end: the line is abandoned at once, blocking or not, and the sink is
+// not left waiting.
 TEST(DescriptorReplySink, AClosedOutputIsNotFatal) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  close(fds[0]);
   signal(SIGPIPE, SIG_IGN);
-  DescriptorReplySink(fds[1]).write(Reply::success("1", "t"));
+  for (const bool nonBlocking : {false, true}) {
+    SCOPED_TRACE(nonBlocking ? "non-blocking" : "blocking");
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, nonBlocking ? O_NONBLOCK : 0), 0);
+    close(fds[0]);
+    auto sink = std::make_shared<DescriptorReplySink>(fds[1]);
+    EXPECT_TRUE(returnsWithin(
+        [sink] {
+          sink->write(Reply::success("1", "t"));
+          sink->write(Reply::success("2", std::string(1 << 20, 'x')));
+        },
+        std::chrono::seconds(10)));
+    EXPECT_EQ(sink->stalledFor(), std::chrono::nanoseconds::zero());
+    close(fds[1]);
+  }
+}
+
+// A reply held up by a host that does not read shows as a stall that grows while the write
+// waits, blocking or not, and is gone once the write has finished.
+TEST(DescriptorReplySink, TellsHowLongAWriteHasWaited) {
+  for (const bool nonBlocking : {false, true}) {
+    SCOPED_TRACE(nonBlocking ? "non-blocking" : "blocking");
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, nonBlocking ? O_NONBLOCK : 0), 0);
+    DescriptorReplySink sink(fds[1]);
+    EXPECT_EQ(sink.stalledFor(), std::chrono::nanoseconds::zero());
+    const std::string text(1 << 20, 'x');  // far more than the pipe holds
+    std::atomic<bool> written = false;
+    std::thread writer([&] {
+      sink.write(Reply::success("1", text));
+      written = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (sink.stalledFor() < std::chrono::milliseconds(50) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_GE(sink.stalledFor(), std::chrono::milliseconds(50));
+    EXPECT_FALSE(written);
+    // Reads until the writer has finished and the pipe is empty.
+    std::string read;
+    char buffer[65536];
+    for (;;) {
+      pollfd poller{fds[0], POLLIN, 0};
+      if (::poll(&poller, 1, 100) > 0) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n > 0) read.append(buffer, static_cast<std::size_t>(n));
+      } else if (written) {
+        break;
+      }
+    }
+    writer.join();
+    EXPECT_EQ(sink.stalledFor(), std::chrono::nanoseconds::zero());
+    EXPECT_EQ(read, "{\"id\":\"1\",\"text\":\"" + text + "\"}\n");
+    close(fds[0]);
+    close(fds[1]);
+  }
+}
+
+// Standard output left non-blocking by the host, with a reader slower than the writer: every
+// reply arrives exactly once and whole, in order.
+TEST(DescriptorReplySink, WaitsForRoomOnANonBlockingDescriptor) {
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+  fcntl(fds[1], F_SETPIPE_SZ, 4096);
+  std::string expected;
+  std::vector<Reply> replies;
+  for (int i = 0; i < 300; ++i) {
+    replies.push_back(Reply::success(std::to_string(i), std::string(i % 7 == 0 ? 9000 : 40, 'a')));
+    encodeReply(replies.back(), expected);
+    expected += '\n';
+  }
+  std::string read;
+  std::thread reader([&] {
+    char buffer[1000];
+    while (read.size() < expected.size()) {
+      pollfd poller{fds[0], POLLIN, 0};
+      ::poll(&poller, 1, 1000);
+      const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+      if (n > 0) read.append(buffer, static_cast<std::size_t>(n));
+      if (n == 0) break;
+    }
+  });
+  DescriptorReplySink sink(fds[1]);
+  for (const Reply& reply : replies) sink.write(reply);
   close(fds[1]);
+  reader.join();
+  EXPECT_EQ(read, expected);
+  close(fds[0]);
 }
 
 // Decoding and repair must match ICU's conversion, which replaces each maximal ill-formed

@@ -39,6 +39,10 @@ AgentProcess::AgentProcess(const std::string& binary, Launch launch) {
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     return;
   }
+  for (int fd : launch.nonBlocking) {
+    const int end = fd == 0 ? in[0] : out[1];
+    fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   const int ours[3] = {in[0], out[1], err[1]};

@@ -26,6 +26,9 @@ struct Launch {
   std::vector<std::string> wrapper = {};
   // Standard descriptors (0, 1, 2) the agent starts without.
   std::vector<int> closed = {};
+  // Standard descriptors (0, 1) the agent starts with O_NONBLOCK set, as a host's event loop may
+  // leave them.
+  std::vector<int> nonBlocking = {};
 };
 
 class AgentProcess {
