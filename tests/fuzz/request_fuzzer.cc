@@ -1,5 +1,6 @@
-// Fuzzes one request line: decoding, checked against the JSON library's own parse, and
-// admission by the model, checked for the reply it gives at once.
+// Fuzzes one request line: decoding, checked against the JSON library's own parse (the oracle in
+// tests/protocol/json_oracle.h), and admission by the model, checked for the reply it gives at
+// once.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,26 +19,6 @@
 
 namespace talvori::fuzz {
 namespace {
-
-// What decodeRequest should give, read from the parsed document: an object whose members id,
-// text and target are strings (the last of a repeated member counts, as the document keeps it).
-// A NUL byte is never valid JSON, wherever it stands; the library takes one outside a string as
-// the end of its input and would ignore what follows.
-std::optional<Request> expectedRequest(const std::string& line) {
-  if (line.find('\0') != std::string::npos) return std::nullopt;
-  const auto value = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
-  if (!value.is_object()) return std::nullopt;
-  Request request;
-  std::string target;
-  for (auto [key, field] : {std::pair{"id", &request.id}, std::pair{"text", &request.text},
-                            std::pair{"target", &target}}) {
-    const auto member = value.find(key);
-    if (member == value.end() || !member->is_string()) return std::nullopt;
-    *field = member->get<std::string>();
-  }
-  request.target = targetNamed(target);
-  return request;
-}
 
 const std::string kVisibleAscii = [] {
   std::string all;
@@ -90,11 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const std::optional<Request> decoded = decodeRequest(bytes);
   // Ill-formed bytes must count as U+FFFD would; the library, which needs valid UTF-8, sees
-  // them replaced, and only the out-of-range values it refuses but valid JSON allows.
+  // them replaced.
   const std::string line = repairUtf8(std::string(bytes));
   fuzz::check(decodeRequest(line) == decoded, "ill-formed bytes decode unlike U+FFFD", line);
-  std::optional<Request> expected = fuzz::expectedRequest(line);
-  if (!expected) expected = fuzz::expectedRequest(testing::withOutOfRangeValuesReplaced(line));
+  const std::optional<Request> expected = testing::referenceRequest(line);
   fuzz::check(decoded.has_value() == expected.has_value(), "decoding disagrees with the parser",
               line);
   if (!decoded) return 0;
