@@ -134,7 +134,10 @@ TEST(AgentFaults, DropsRepliesNobodyReadsWhenTheBrokenPipeIsIgnored) {
   for (int i = 0; i < 20; ++i) {
     agent.write(requestLine(std::to_string(i), i % 2 ? kSpanish : kEnglish, "en"));
   }
-  std::this_thread::sleep_for(2s);
+  // Once the requests are done with, the CPU time of the agent and its engine stops growing.
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (!testing::settles(agent.pid(), 300ms) && std::chrono::steady_clock::now() < deadline) {
+  }
   const long before = cpuTicks(agent.pid());
   std::this_thread::sleep_for(1s);
   EXPECT_LE(cpuTicks(agent.pid()) - before, 10) << "busy while nobody listens";
@@ -165,7 +168,18 @@ TEST(AgentFaults, AKilledEngineProgramFailsOneRequest) {
   // Stopped, the pipeline cannot answer before one of its programs is killed.
   for (pid_t child : pipeline) kill(child, SIGSTOP);
   agent->write(requestLine("killed", kSpanish, "en"));
-  std::this_thread::sleep_for(200ms);
+  // Kill once the text waits in the pipeline's input.
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  const auto textWaits = [&] {
+    for (pid_t child : pipeline) {
+      if (testing::pipeBytes(child, 0) > 0) return true;
+    }
+    return false;
+  };
+  while (!textWaits() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(textWaits()) << "the text never reached the pipeline";
   kill(pipeline[pipeline.size() / 2], SIGKILL);
   for (pid_t child : pipeline) kill(child, SIGCONT);
   auto lines = agent->readLines(2, 30s);

@@ -205,7 +205,14 @@ TEST(AgentHost, StandardDescriptorsClosedAtStartLeadToNullDevice) {
     if (closed == 2) {
       ASSERT_EQ(agent->readLines(1, 30s).size(), 1u);
     } else {
-      std::this_thread::sleep_for(500ms);
+      // The reader starts last, once everything the agent opens at start-up is open: wait until
+      // it has taken the request from the pipe.
+      const auto deadline = std::chrono::steady_clock::now() + 30s;
+      while (testing::pipeBytes(::getpid(), agent->inputFd()) != 0 &&
+             std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+      }
+      EXPECT_EQ(testing::pipeBytes(::getpid(), agent->inputFd()), 0);
     }
     const auto fd = "/proc/" + std::to_string(agent->pid()) + "/fd/" + std::to_string(closed);
     EXPECT_EQ(std::filesystem::read_symlink(fd), "/dev/null");

@@ -72,6 +72,7 @@ TEST_F(PanelTest, HandsOneSessionToTheQueuePerPublishedConfiguration) {
   queue.runAll();
   EXPECT_EQ(out.take(), "{\"id\":\"1\",\"text\":\"hello\"}\n");
   EXPECT_EQ(panel.windowOpacity(), 0.0);
+  EXPECT_FALSE(panel.isVisible()) << "a transparent panel is taken off the screen";
   EXPECT_EQ(service.sessionsMade, 1);
 }
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <sstream>
 #include <string_view>
+#include <thread>
 
 extern char** environ;
 
@@ -272,6 +274,27 @@ long wakeUps(pid_t pid) {
     }
   }
   return total;
+}
+
+long pipeBytes(pid_t pid, int fd) {
+  const int end = ::open(("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd)).c_str(),
+                         O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (end < 0) return -1;
+  int bytes = -1;
+  if (::ioctl(end, FIONREAD, &bytes) != 0) bytes = -1;
+  ::close(end);
+  return bytes;
+}
+
+bool settles(pid_t pid, std::chrono::milliseconds interval) {
+  const auto ticks = [pid] {
+    long total = cpuTicks(pid);
+    for (pid_t child : childrenOf(pid)) total += cpuTicks(child);
+    return total;
+  };
+  const long before = ticks();
+  std::this_thread::sleep_for(interval);
+  return ticks() == before;
 }
 
 std::string requestLine(const std::string& id, const std::string& text, const std::string& target) {

@@ -42,6 +42,9 @@ class AgentProcess {
 
   pid_t pid() const { return pid_; }
 
+  // The host's end of the agent's standard input.
+  int inputFd() const { return input_; }
+
   // Writes bytes to the agent's standard input; false when the agent no longer reads.
   bool write(const std::string& bytes);
   void closeInput();
@@ -99,6 +102,11 @@ bool alive(pid_t pid);
 long cpuTicks(pid_t pid);
 long statusKib(pid_t pid, std::string_view field);
 long wakeUps(pid_t pid);
+// How many bytes wait unread in the pipe that descriptor `fd` of process `pid` is an end of (-1
+// when it is not a pipe), and whether a process has settled: the CPU time of it and its
+// children the same over two looks `interval` apart.
+long pipeBytes(pid_t pid, int fd);
+bool settles(pid_t pid, std::chrono::milliseconds interval);
 
 // One request line, ended by a line feed, and the reply lines (without their line feed) a
 // success and a failure give. The strings are put in as they are, unescaped.
