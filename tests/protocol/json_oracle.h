@@ -11,6 +11,7 @@
 //   line invalid wherever it stands, as JSON has it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -47,13 +48,17 @@ class Reader {
   bool parse_error(std::size_t position, const std::string&,
                    const nlohmann::detail::exception& error) {
     position_ = position;
+    error_ = error.id;
+    // The reason alone, without the text the library had read.
     message_ = error.what();
+    message_.resize(std::min(message_.size(), message_.find("; last read")));
     return false;
   }
 
   Json document;
   std::size_t position_ = 0;  // bytes read when the library stopped
-  std::string message_;       // why it stopped; empty when it did not
+  int error_ = 0;             // the library's error number; 0 when it did not stop
+  std::string message_;       // why it stopped
 
  private:
   nlohmann::detail::json_sax_dom_parser<Json> dom_{document, false};
@@ -62,13 +67,17 @@ class Reader {
 struct Outcome {
   std::optional<Json> document;
   std::size_t position = 0;
+  int error = 0;
   std::string message;
 };
 
+// The library's number for a number out of range.
+inline constexpr int kNumberOverflow = 406;
+
 inline Outcome parse(const std::string& line) {
   Reader reader;
-  if (Json::sax_parse(line, &reader)) return {std::move(reader.document), 0, {}};
-  return {std::nullopt, reader.position_, reader.message_};
+  if (Json::sax_parse(line, &reader)) return {std::move(reader.document), 0, 0, {}};
+  return {std::nullopt, reader.position_, reader.error_, reader.message_};
 }
 
 // The starts of the \u escapes that begin before `end` (a backslash that is itself escaped
@@ -91,15 +100,17 @@ inline std::optional<Request> referenceRequest(std::string line) {
   using oracle::Json;
   if (line.find('\0') != std::string::npos) return std::nullopt;
   oracle::Outcome outcome = oracle::parse(line);
-  // Each round mends one place the library reported, so the rounds are bounded by the line.
-  for (std::size_t round = 0; !outcome.document && round <= line.size(); ++round) {
+  // Each round mends one place the library reported, after which it reads further.
+  const std::size_t rounds = line.size();
+  for (std::size_t round = 0; !outcome.document && round <= rounds; ++round) {
     const std::size_t stopped = outcome.position;
-    if (outcome.message.find("number overflow") != std::string::npos) {
+    if (outcome.error == oracle::kNumberOverflow) {
       std::size_t start = stopped;
       while (start > 0 &&
              std::string_view("0123456789+-.eE").find(line[start - 1]) != std::string_view::npos) {
         --start;
       }
+      if (start == stopped) return std::nullopt;
       line.replace(start, stopped - start, "0");
       outcome = oracle::parse(line);
     } else if (outcome.message.find("surrogate") != std::string::npos) {

@@ -165,6 +165,9 @@ TEST(JsonOracle, MendsOnlyLoneSurrogatesHugeNumbersAndNul) {
   EXPECT_EQ(testing::referenceRequest(line(R"(\udc00\ud83d\ude00\ud800\ud83d\ude00)")),
             request("\xEF\xBF\xBD\xF0\x9F\x98\x80\xEF\xBF\xBD\xF0\x9F\x98\x80"));
   EXPECT_EQ(testing::referenceRequest(line(R"(a\\ud800\b\f\r)")), request("a\\ud800\b\f\r"));
+  // The words of the library's messages in the text itself change nothing.
+  EXPECT_EQ(testing::referenceRequest(line(R"(\ud83dnumber overflow, surrogate\ude39)")),
+            request("\xEF\xBF\xBDnumber overflow, surrogate\xEF\xBF\xBD"));
   EXPECT_EQ(testing::referenceRequest(line(R"(\ud800\u12)")), std::nullopt);
   EXPECT_EQ(testing::referenceRequest(line("x") + std::string(1, '\0')), std::nullopt);
 }
