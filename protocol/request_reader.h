@@ -41,13 +41,13 @@ struct ReaderFlow {
   // thread. Beyond this the reader stops reading, so that a host that does not read replies is
   // held back by the input pipe instead of filling memory. One request is always let through.
   std::size_t maximumInFlight = 4 << 20;
-  // Asked on the reader thread while it waits for the main thread: whether the main thread is
-  // stuck in a reply write. Unset: never.
+  // Asked on the reader thread while it waits for the main thread (with `endNow` set): whether
+  // the main thread is stuck in a reply write. Unset: never.
   std::function<bool()> outputStalled;
   // Called on the reader thread when the end job would never get its turn: the input has ended
-  // (or its writer has closed it) and the main thread is stuck in a reply write, or has taken
-  // none of the jobs before the end job for `endPatience`. It should end the process. Unset: the
-  // reader returns as soon as the end job is posted.
+  // (or its writer has closed it) while the main thread is stuck, in a reply write or by having
+  // run no hand-over job for `endPatience`. It should end the process. Unset: the reader returns
+  // as soon as the end job is posted, and waits for room however long it takes.
   std::function<void()> endNow;
   std::chrono::milliseconds endPatience{1000};
 };

@@ -3,7 +3,8 @@
 // Main thread only, no locks. Admitted requests wait in `requests` (first in, first out) while at
 // most one is `current`; every request that becomes current is answered by exactly one reply.
 //
-// The road of one request, with the thread each step runs on and the main-queue turn:
+// The road of one request: step 1 runs on the reader's thread, every other step on the main
+// thread, each in the main-queue turn (a job run from the main queue) given:
 //
 //   1. The request reader decodes a line into a Request (reader thread) and posts a hand-over
 //      job. Turn A: the job, on the main thread.
