@@ -19,8 +19,8 @@ class RoutingAvailability : public LanguageAvailability {
     availability(engineFor(from, to)).statusFrom(from, to, std::move(done));
   }
 
-  void statusFor(std::string text, const Language& to, TextStatusCallback done) override {
-    availability(engineFor(std::nullopt, to)).statusFor(std::move(text), to, std::move(done));
+  void statusFor(std::string_view text, const Language& to, TextStatusCallback done) override {
+    availability(engineFor(std::nullopt, to)).statusFor(text, to, std::move(done));
   }
 
  private:

@@ -29,7 +29,13 @@ TEST(RoutingTest, SendsChineseAndEnglishToTheDictionary) {
       {std::nullopt, "en", Engine::dictionary},
       {std::nullopt, "zh-Hans", Engine::dictionary},
       {"en", "zh-Hant", Engine::apertium},
+      // Taiwan, Hong Kong and Macao write Traditional characters, unless a script says otherwise.
       {"en", "zh-TW", Engine::apertium},
+      {"en", "zh-HK", Engine::apertium},
+      {"en", "zh_mo", Engine::apertium},
+      {"en", "zh-Hans-HK", Engine::dictionary},
+      {"en", "zh-SG", Engine::dictionary},
+      {"zh-HK", "en", Engine::dictionary},
       {"zh-Latn", "en", Engine::apertium},
       {"ja", "en", Engine::apertium},
       {"es", "en", Engine::apertium},
