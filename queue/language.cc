@@ -1,5 +1,6 @@
 #include "queue/language.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 
@@ -20,6 +21,11 @@ bool all(std::string_view s, int (*test)(int)) {
 }  // namespace
 
 Language::Language(std::string_view identifier) {
+  for (std::size_t start = 0; start < identifier.size() && primaryAsWritten_.empty();) {
+    const std::size_t end = std::min(identifier.find('-', start), identifier.size());
+    primaryAsWritten_ = identifier.substr(start, end - start);
+    start = end + 1;
+  }
   code_.reserve(identifier.size());
   std::size_t index = 0;  // position of the subtag among the non-empty ones
   std::size_t start = 0;

@@ -26,6 +26,11 @@ class Language {
   // empty when there is none.
   std::string_view region() const { return part(region_); }
 
+  // The first non-empty piece of the identifier as it was given, cut at "-" only and in its own
+  // letter case ("EN" of "EN-us", "en_US" of "en_US"): the queue's same-language test compares
+  // these exactly, so it takes a language as the recogniser wrote it.
+  const std::string& primaryAsWritten() const { return primaryAsWritten_; }
+
   friend bool operator==(const Language& a, const Language& b) { return a.code_ == b.code_; }
 
  private:
@@ -39,6 +44,7 @@ class Language {
 
   std::string code_;
   Span primary_, script_, region_;
+  std::string primaryAsWritten_;
 };
 
 }  // namespace talvori

@@ -15,7 +15,7 @@ namespace {
 Language resolvedTarget(Target target, const std::optional<Language>& detected) {
   if (target == Target::english) return Language("en");
   if (target == Target::simplifiedChinese) return Language("zh-Hans");
-  return Language(detected && detected->primary() == "zh" ? "en" : "zh-Hans");
+  return Language(detected && detected->primaryAsWritten() == "zh" ? "en" : "zh-Hans");
 }
 
 }  // namespace
@@ -66,8 +66,10 @@ void Model::next() {
   }
   Language target = resolvedTarget(request.target, detected);
 
-  // Same primary subtag: the text already is in the target language and answers itself.
-  if (detected && !detected->primary().empty() && detected->primary() == target.primary()) {
+  // Same primary subtag, as the recogniser wrote it: the text already is in the target language
+  // and answers itself.
+  if (detected && !detected->primaryAsWritten().empty() &&
+      detected->primaryAsWritten() == target.primaryAsWritten()) {
     finish(Reply::success(std::move(request.id), std::move(request.text)));
     return;
   }

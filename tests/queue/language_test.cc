@@ -52,5 +52,14 @@ TEST(Language, CutsTheCodeIntoItsPartsOnce) {
   EXPECT_EQ(copy.region(), "GB");
 }
 
+// The same-language test takes the primary subtag as the recogniser wrote it: cut at "-" only,
+// in its own case.
+TEST(Language, KeepsThePrimarySubtagAsWritten) {
+  EXPECT_EQ(Language("EN-us").primaryAsWritten(), "EN");
+  EXPECT_EQ(Language("--zh-Hant").primaryAsWritten(), "zh");
+  EXPECT_EQ(Language("en_US").primaryAsWritten(), "en_US");
+  EXPECT_EQ(Language("---").primaryAsWritten(), "");
+}
+
 }  // namespace
 }  // namespace talvori
