@@ -11,6 +11,7 @@
 #include "app/helper_view.h"
 #include "platform/apertium/apertium_service.h"
 #include "platform/dictionary/dictionary_service.h"
+#include "platform/han_script/script_conversion_service.h"
 #include "platform/packagekit/packagekit_installer.h"
 #include "platform/recogniser/recogniser.h"
 #include "platform/routing_service.h"
@@ -45,7 +46,8 @@ Delegate::Services Delegate::processServices() {
       &makeRecogniser,
       std::move(installer),
       makeRoutingService(makeApertiumService(QtMainQueue::instance(), std::move(apertium)),
-                         makeDictionaryService(QtMainQueue::instance(), dictionaryIndexPaths())),
+                         makeDictionaryService(QtMainQueue::instance(), dictionaryIndexPaths()),
+                         makeScriptConversionService(QtMainQueue::instance())),
       std::move(replies),
       [flow](std::weak_ptr<Delegate> delegate) {
         startReader(

@@ -67,9 +67,12 @@ void Model::next() {
   Language target = resolvedTarget(request.target, detected);
 
   // Same primary subtag, as the recogniser wrote it: the text already is in the target language
-  // and answers itself.
+  // and answers itself, unless the target names a script the text is not written in (Traditional
+  // Chinese asked for in Simplified), which the service converts.
   if (detected && !detected->primaryAsWritten().empty() &&
-      detected->primaryAsWritten() == target.primaryAsWritten()) {
+      detected->primaryAsWritten() == target.primaryAsWritten() &&
+      (detected->script().empty() || target.script().empty() ||
+       detected->script() == target.script())) {
     finish(Reply::success(std::move(request.id), std::move(request.text)));
     return;
   }

@@ -12,7 +12,8 @@
 //      request is appended, and enqueue calls next when none is current.
 //   3. next (turn A, or turn E of the request before) makes the oldest request current, has the
 //      recogniser name its language and resolves the target. A text already in the target
-//      language is answered at once through finish; otherwise the availability check is posted.
+//      language (and in its script, when the target names one) is answered at once through
+//      finish; otherwise the availability check is posted.
 //   4. The availability check (turn B, a later turn than next's) asks the translation service
 //      about the pair. Its answer comes in a later job (turn C): an unsupported pair is answered
 //      through finish; for a usable one the panel is set and `configuration` is published.
