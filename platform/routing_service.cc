@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/dictionary/dictionary_service.h"
+#include "platform/han_script/script_conversion_service.h"
 
 namespace talvori {
 
@@ -17,6 +18,7 @@ struct Services {
   std::unique_ptr<TranslationService> apertium;
   std::unique_ptr<TranslationService> dictionary;
   std::unique_ptr<TranslationService> sentences;
+  std::unique_ptr<TranslationService> script;
 };
 
 // Each engine's own availability object, made on first need and kept, so that its answers
@@ -29,6 +31,7 @@ class Askers {
   LanguageAvailability& apertium() { return made(apertium_, *services_.apertium); }
   LanguageAvailability& dictionary() { return made(dictionary_, *services_.dictionary); }
   LanguageAvailability& sentences() { return made(sentences_, *services_.sentences); }
+  LanguageAvailability& script() { return made(script_, *services_.script); }
 
  private:
   static LanguageAvailability& made(std::unique_ptr<LanguageAvailability>& availability,
@@ -41,6 +44,7 @@ class Askers {
   std::unique_ptr<LanguageAvailability> apertium_;
   std::unique_ptr<LanguageAvailability> dictionary_;
   std::unique_ptr<LanguageAvailability> sentences_;
+  std::unique_ptr<LanguageAvailability> script_;
 };
 
 // Chinese and English: the sentence engine's status when it can serve the pair, else the
@@ -69,6 +73,9 @@ class RoutingAvailability : public LanguageAvailability {
       case Route::dictionary:
         askers_->dictionary().statusFrom(from, to, std::move(done));
         return;
+      case Route::script:
+        askers_->script().statusFrom(from, to, std::move(done));
+        return;
       case Route::dictionaryThenSentences:
         askChineseEnglish(askers_, from, to, std::move(done));
         return;
@@ -96,11 +103,11 @@ class RoutingAvailability : public LanguageAvailability {
     }
   }
 
-  void statusFor(std::string text, const Language& to, TextStatusCallback done) override {
+  void statusFor(std::string_view text, const Language& to, TextStatusCallback done) override {
     LanguageAvailability& asked = routeFor(std::nullopt, to) == Route::dictionary
                                       ? askers_->dictionary()
                                       : askers_->apertium();
-    asked.statusFor(std::move(text), to, std::move(done));
+    asked.statusFor(text, to, std::move(done));
   }
 
  private:
@@ -172,6 +179,8 @@ class RoutingService : public TranslationService {
         return services_.apertium->makeSession(configuration);
       case Route::dictionary:
         return services_.dictionary->makeSession(configuration);
+      case Route::script:
+        return services_.script->makeSession(configuration);
       case Route::dictionaryThenSentences:
         return std::make_unique<DictionaryThenSentences>(services_, configuration);
       case Route::throughEnglish:
@@ -187,11 +196,12 @@ class RoutingService : public TranslationService {
 }  // namespace
 
 Route routeFor(const std::optional<Language>& from, const Language& to) {
+  if (isScriptConversion(from, to)) return Route::script;
   if (dictionaryDirection(from, to)) {
     return from ? Route::dictionaryThenSentences : Route::dictionary;
   }
   // Into Simplified Chinese from a language that is neither Chinese nor English.
-  if (from && dictionaryDirection(english(), to) && primarySubtag(from->code()) != "zh") {
+  if (from && dictionaryDirection(english(), to) && from->primary() != "zh") {
     return Route::throughEnglish;
   }
   return Route::apertium;
@@ -199,9 +209,9 @@ Route routeFor(const std::optional<Language>& from, const Language& to) {
 
 std::unique_ptr<TranslationService> makeRoutingService(
     std::unique_ptr<TranslationService> apertium, std::unique_ptr<TranslationService> dictionary,
-    std::unique_ptr<TranslationService> sentences) {
-  return std::make_unique<RoutingService>(
-      Services{std::move(apertium), std::move(dictionary), std::move(sentences)});
+    std::unique_ptr<TranslationService> sentences, std::unique_ptr<TranslationService> script) {
+  return std::make_unique<RoutingService>(Services{std::move(apertium), std::move(dictionary),
+                                                   std::move(sentences), std::move(script)});
 }
 
 }  // namespace talvori

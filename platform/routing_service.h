@@ -22,6 +22,8 @@ enum class Route {
   // Into Simplified Chinese from any other language: Apertium into English, then the English as
   // dictionaryThenSentences translates it.
   throughEnglish,
+  // Traditional Chinese into Simplified: the script conversion.
+  script,
 };
 
 // The route from `from` (none for a text of unknown language) into `to`.
@@ -29,16 +31,17 @@ Route routeFor(const std::optional<Language>& from, const Language& to);
 
 // A service that answers each question and makes each session along routeFor's route.
 //
-// Availability: Apertium's or the dictionary's own for their routes. For Chinese and English,
-// the sentence engine's status when it has one (installed or supported), else the dictionary's,
-// so that without the sentence engine the pair is served as by the dictionary alone. Through
-// English: unsupported when either step is, installed when both are, else supported; the second
-// step is the sentence engine's, since the English text is not known yet. A question about a text
-// of unknown language goes to the dictionary when it could serve the target, else to Apertium.
+// Availability: Apertium's, the dictionary's or the script conversion's own for their routes. For
+// Chinese and English, the sentence engine's status when it has one (installed or supported), else
+// the dictionary's, so that without the sentence engine the pair is served as by the dictionary
+// alone. Through English: unsupported when either step is, installed when both are, else supported;
+// the second step is the sentence engine's, since the English text is not known yet. A question
+// about a text of unknown language goes to the dictionary when it could serve the target, else to
+// Apertium.
 //
 // Main thread only, like the services it owns; the answers come from them, on the main thread.
 std::unique_ptr<TranslationService> makeRoutingService(
     std::unique_ptr<TranslationService> apertium, std::unique_ptr<TranslationService> dictionary,
-    std::unique_ptr<TranslationService> sentences);
+    std::unique_ptr<TranslationService> sentences, std::unique_ptr<TranslationService> script);
 
 }  // namespace talvori

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -238,7 +239,7 @@ class SentenceAvailability : public LanguageAvailability {
   }
 
   // The engine cannot tell what language a text is in.
-  void statusFor(std::string, const Language&, TextStatusCallback done) override {
+  void statusFor(std::string_view, const Language&, TextStatusCallback done) override {
     mainQueue_.post([done = std::move(done)] { done(std::nullopt); });
   }
 

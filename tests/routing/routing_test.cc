@@ -37,9 +37,22 @@ TEST(RoutingTest, RoutesEachPair) {
       {"pt-BR", "zh-CN", Route::throughEnglish},
       {"es", "zh-Hant", Route::apertium},
       {"en", "zh-Hant", Route::apertium},
+      // Taiwan, Hong Kong and Macao write Traditional characters, unless a script says otherwise.
       {"en", "zh-TW", Route::apertium},
+      {"en", "zh-HK", Route::apertium},
+      {"en", "zh_mo", Route::apertium},
+      {"en", "zh-Hans-HK", Route::dictionaryThenSentences},
+      {"en", "zh-SG", Route::dictionaryThenSentences},
+      {"zh-HK", "en", Route::dictionaryThenSentences},
+      {"es", "zh-TW", Route::apertium},
       {"zh-Latn", "en", Route::apertium},
       {"zh-Latn", "zh-Hans", Route::apertium},
+      // Traditional Chinese into Simplified is a change of script only.
+      {"zh-Hant", "zh-Hans", Route::script},
+      {"zh-TW", "zh-Hans", Route::script},
+      {"zh-Hant-HK", "zh", Route::script},
+      {"zh-Hans", "zh-Hans", Route::apertium},
+      {"zh-Hans", "zh-Hant", Route::apertium},
       {"ja", "en", Route::apertium},
       {"es", "en", Route::apertium},
       {"en", "es", Route::apertium},
@@ -59,10 +72,13 @@ class RoutingServiceTest : public ::testing::Test {
     auto apertium = std::make_unique<testing::FakeTranslationService>(queue_);
     auto dictionary = std::make_unique<testing::FakeTranslationService>(queue_);
     auto sentences = std::make_unique<testing::FakeTranslationService>(queue_);
+    auto script = std::make_unique<testing::FakeTranslationService>(queue_);
     apertium_ = apertium.get();
     dictionary_ = dictionary.get();
     sentences_ = sentences.get();
-    service_ = makeRoutingService(std::move(apertium), std::move(dictionary), std::move(sentences));
+    script_ = script.get();
+    service_ = makeRoutingService(std::move(apertium), std::move(dictionary), std::move(sentences),
+                                  std::move(script));
   }
 
   // Asks about `from` into `to` with an availability object that is gone before any answer.
@@ -92,11 +108,18 @@ class RoutingServiceTest : public ::testing::Test {
   testing::FakeTranslationService* apertium_;
   testing::FakeTranslationService* dictionary_;
   testing::FakeTranslationService* sentences_;
+  testing::FakeTranslationService* script_;
   std::unique_ptr<TranslationService> service_;
 };
 
-// Apertium's and the dictionary's own questions go to them; texts of unknown language too.
+// Apertium's, the dictionary's and the script conversion's own questions go to them; texts of
+// unknown language to the dictionary or Apertium.
 TEST_F(RoutingServiceTest, AsksApertiumAndTheDictionaryForTheirPairs) {
+  auto traditional = ask("zh-Hant", "zh-Hans");
+  EXPECT_EQ(script_->queries, (Strings{"from zh-Hant to zh-Hans"}));
+  script_->answerStatus(Status::installed);
+  queue_.runAll();
+  EXPECT_EQ(*traditional, Status::installed);
   auto spanish = ask("es", "en");
   std::optional<std::optional<Status>> unknownChinese, unknownSpanish;
   {
@@ -175,6 +198,12 @@ TEST_F(RoutingServiceTest, CombinesBothStepsThroughEnglish) {
 // A text the dictionary answers never reaches the sentence engine; one it declines does, as it
 // was. Through English, Apertium's English goes the same way; a failure of Apertium ends there.
 TEST_F(RoutingServiceTest, TranslatesAlongTheRoute) {
+  auto traditional = translate("zh-Hant", "zh-Hans", "電腦");
+  EXPECT_EQ(script_->translations, (Strings{"電腦"}));
+  script_->answerTranslation("电脑");
+  queue_.runAll();
+  EXPECT_EQ(*traditional, std::optional<std::string>("电脑"));
+
   auto word = translate("zh-Hans", "en", "电脑");
   dictionary_->answerTranslation("computer");
   queue_.runAll();
