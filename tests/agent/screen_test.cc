@@ -291,8 +291,7 @@ TEST_F(ScreenTest, AModelDownloadShowsItsProgressAndLaterSentencesNoPanel) {
     ASSERT_EQ(engine.size(), 1u);
     ASSERT_TRUE(testing::stopProcesses(engine));
     agent.write(requestLine("2", "我今天很高兴见到你。", "auto"));
-    ASSERT_TRUE(testing::runEventsUntil(
-        [&] { return testing::unreadInput(engine[0]).value_or(0) > 0; }, 30s));
+    ASSERT_TRUE(testing::runEventsUntil([&] { return testing::pipeBytes(engine[0], 0) > 0; }, 30s));
     EXPECT_LT(changedShare(empty, screenshot("model-installed")), 0.001)
         << "a panel for an installed model";
     ::kill(engine[0], SIGCONT);
