@@ -1,6 +1,11 @@
 #include "platform/routing_service.h"
 
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/dictionary/dictionary_service.h"
 #include "platform/han_script/script_conversion_service.h"
@@ -21,19 +26,101 @@ struct Services {
   std::unique_ptr<TranslationService> script;
 };
 
-// Each engine's own availability object, made on first need and kept, so that its answers
-// follow its own rules for delivery. Shared with the questions still waiting for an engine's
-// answer to ask the next one, which may outlive the routing availability object.
-class Askers {
- public:
-  explicit Askers(Services& services) : services_(services) {}
+using Status = AvailabilityStatus;
+using Answers = std::vector<std::optional<Status>>;
 
+// Answers to questions put to several engines at once, handed to `combine` once all have come.
+// The engines answer later, on the main thread, each exactly once.
+class Gathering {
+ public:
+  Gathering(std::size_t questions, std::function<Status(const Answers&)> combine,
+            StatusCallback done)
+      : answers_(questions),
+        waiting_(questions),
+        combine_(std::move(combine)),
+        done_(std::move(done)) {}
+
+  // The answer callbacks, one per question.
+  static std::function<void(std::optional<Status>)> answer(std::shared_ptr<Gathering> gathering,
+                                                           std::size_t question) {
+    return [gathering = std::move(gathering), question](std::optional<Status> status) {
+      gathering->answers_[question] = status;
+      if (--gathering->waiting_ == 0) gathering->done_(gathering->combine_(gathering->answers_));
+    };
+  }
+
+ private:
+  Answers answers_;
+  std::size_t waiting_;
+  const std::function<Status(const Answers&)> combine_;
+  const StatusCallback done_;
+};
+
+class RoutingAvailability : public LanguageAvailability {
+ public:
+  explicit RoutingAvailability(Services& services) : services_(services) {}
+
+  void statusFrom(const Language& from, const Language& to, std::string_view text,
+                  StatusCallback done) override {
+    switch (routeFor(from, to)) {
+      case Route::apertium:
+        return apertium().statusFrom(from, to, text, std::move(done));
+      case Route::dictionary:
+        return dictionary().statusFrom(from, to, text, std::move(done));
+      case Route::script:
+        return script().statusFrom(from, to, text, std::move(done));
+      case Route::dictionaryThenSentences: {
+        // Installed when the dictionary answers the text; else the sentence engine's status
+        // while it can serve the pair, else the dictionary's for the pair.
+        auto gathering = std::make_shared<Gathering>(
+            3,
+            [](const Answers& answers) {
+              if (answers[0] == Status::installed) return Status::installed;
+              if (answers[1] != Status::unsupported) return *answers[1];
+              return *answers[2];
+            },
+            std::move(done));
+        dictionary().statusFor(text, to, Gathering::answer(gathering, 0));
+        sentences().statusFrom(from, to, text, Gathering::answer(gathering, 1));
+        dictionary().statusFrom(from, to, text, Gathering::answer(gathering, 2));
+        return;
+      }
+      case Route::throughEnglish: {
+        // Apertium into English, and the sentence engine from English, whose text is not known
+        // yet: unsupported when either is, installed when both are.
+        auto gathering = std::make_shared<Gathering>(
+            2,
+            [](const Answers& answers) {
+              if (answers[0] == Status::unsupported || answers[1] == Status::unsupported) {
+                return Status::unsupported;
+              }
+              if (answers[0] == Status::installed && answers[1] == Status::installed) {
+                return Status::installed;
+              }
+              return Status::supported;
+            },
+            std::move(done));
+        apertium().statusFrom(from, english(), text, Gathering::answer(gathering, 0));
+        sentences().statusFrom(english(), to, {}, Gathering::answer(gathering, 1));
+        return;
+      }
+    }
+  }
+
+  void statusFor(std::string_view text, const Language& to, TextStatusCallback done) override {
+    LanguageAvailability& asked =
+        routeFor(std::nullopt, to) == Route::dictionary ? dictionary() : apertium();
+    asked.statusFor(text, to, std::move(done));
+  }
+
+ private:
+  // Each engine's own availability object, made on first need and kept, so that its answers
+  // follow its own rules for delivery.
   LanguageAvailability& apertium() { return made(apertium_, *services_.apertium); }
   LanguageAvailability& dictionary() { return made(dictionary_, *services_.dictionary); }
   LanguageAvailability& sentences() { return made(sentences_, *services_.sentences); }
   LanguageAvailability& script() { return made(script_, *services_.script); }
 
- private:
   static LanguageAvailability& made(std::unique_ptr<LanguageAvailability>& availability,
                                     TranslationService& service) {
     if (!availability) availability = service.makeAvailability();
@@ -45,73 +132,6 @@ class Askers {
   std::unique_ptr<LanguageAvailability> dictionary_;
   std::unique_ptr<LanguageAvailability> sentences_;
   std::unique_ptr<LanguageAvailability> script_;
-};
-
-// Chinese and English: the sentence engine's status when it can serve the pair, else the
-// dictionary's.
-void askChineseEnglish(const std::shared_ptr<Askers>& askers, const Language& from,
-                       const Language& to, StatusCallback done) {
-  askers->sentences().statusFrom(
-      from, to, [askers, from, to, done = std::move(done)](AvailabilityStatus status) mutable {
-        if (status != AvailabilityStatus::unsupported) {
-          done(status);
-          return;
-        }
-        askers->dictionary().statusFrom(from, to, std::move(done));
-      });
-}
-
-class RoutingAvailability : public LanguageAvailability {
- public:
-  explicit RoutingAvailability(Services& services) : askers_(std::make_shared<Askers>(services)) {}
-
-  void statusFrom(const Language& from, const Language& to, StatusCallback done) override {
-    switch (routeFor(from, to)) {
-      case Route::apertium:
-        askers_->apertium().statusFrom(from, to, std::move(done));
-        return;
-      case Route::dictionary:
-        askers_->dictionary().statusFrom(from, to, std::move(done));
-        return;
-      case Route::script:
-        askers_->script().statusFrom(from, to, std::move(done));
-        return;
-      case Route::dictionaryThenSentences:
-        askChineseEnglish(askers_, from, to, std::move(done));
-        return;
-      case Route::throughEnglish:
-        askers_->apertium().statusFrom(
-            from, english(),
-            [askers = askers_, to, done = std::move(done)](AvailabilityStatus first) mutable {
-              if (first == AvailabilityStatus::unsupported) {
-                done(first);
-                return;
-              }
-              askers->sentences().statusFrom(
-                  english(), to, [first, done = std::move(done)](AvailabilityStatus second) {
-                    if (second == AvailabilityStatus::unsupported) {
-                      done(second);
-                    } else if (first == AvailabilityStatus::installed &&
-                               second == AvailabilityStatus::installed) {
-                      done(AvailabilityStatus::installed);
-                    } else {
-                      done(AvailabilityStatus::supported);
-                    }
-                  });
-            });
-        return;
-    }
-  }
-
-  void statusFor(std::string_view text, const Language& to, TextStatusCallback done) override {
-    LanguageAvailability& asked = routeFor(std::nullopt, to) == Route::dictionary
-                                      ? askers_->dictionary()
-                                      : askers_->apertium();
-    asked.statusFor(text, to, std::move(done));
-  }
-
- private:
-  const std::shared_ptr<Askers> askers_;
 };
 
 // Chinese and English: the dictionary's answer, else the sentence engine's.

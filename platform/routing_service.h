@@ -31,13 +31,15 @@ Route routeFor(const std::optional<Language>& from, const Language& to);
 
 // A service that answers each question and makes each session along routeFor's route.
 //
-// Availability: Apertium's, the dictionary's or the script conversion's own for their routes. For
-// Chinese and English, the sentence engine's status when it has one (installed or supported), else
-// the dictionary's, so that without the sentence engine the pair is served as by the dictionary
-// alone. Through English: unsupported when either step is, installed when both are, else supported;
-// the second step is the sentence engine's, since the English text is not known yet. A question
-// about a text of unknown language goes to the dictionary when it could serve the target, else to
-// Apertium.
+// Availability: Apertium's, the dictionary's or the script conversion's own for their routes.
+// For Chinese and English: installed when the dictionary answers the text (so that such a text
+// never waits for a model, and shows no panel); else the sentence engine's status while it can
+// serve the pair (installed or supported), else the dictionary's for the pair, so that without
+// the sentence engine the pair is served as by the dictionary alone. Through English:
+// unsupported when either step is, installed when both are, else supported; the second step is
+// the sentence engine's, since the English text is not known yet. The engines of a route are
+// asked at once. A question about a text of unknown language goes to the dictionary when it
+// could serve the target, else to Apertium.
 //
 // Main thread only, like the services it owns; the answers come from them, on the main thread.
 std::unique_ptr<TranslationService> makeRoutingService(

@@ -24,8 +24,12 @@ class LanguageAvailability {
 
   virtual ~LanguageAvailability() = default;
 
-  // The status of translating from `from` into `to`. Never fails.
-  virtual void statusFrom(const Language& from, const Language& to, StatusCallback done) = 0;
+  // The status of translating `text`, recognised as `from`, into `to`. Never fails. Most services
+  // answer for the pair alone; one that can answer some texts of a pair sooner than others says
+  // so by the text (installed for a text it can translate at once, say). The text is read during
+  // the call only: a service that needs it later keeps a copy.
+  virtual void statusFrom(const Language& from, const Language& to, std::string_view text,
+                          StatusCallback done) = 0;
 
   // The status of translating `text`, whose language was not recognised, into `to`. Gives none
   // when the service cannot answer for the text. The text is read during the call only: a

@@ -89,7 +89,7 @@ void Model::checkAvailability(std::uint64_t serial, std::optional<Language> sour
   if (!isCurrent(serial)) return;
   auto availability = translation_.makeAvailability();
   if (source) {
-    availability->statusFrom(*source, target,
+    availability->statusFrom(*source, target, current_->text,
                              [this, serial, source, target](AvailabilityStatus status) mutable {
                                usePair(serial, status, std::move(source), std::move(target));
                              });

@@ -251,7 +251,8 @@ class ApertiumAvailability : public LanguageAvailability {
   ApertiumAvailability(MainQueue& mainQueue, std::filesystem::path modesDirectory)
       : mainQueue_(mainQueue), modesDirectory_(std::move(modesDirectory)) {}
 
-  void statusFrom(const Language& from, const Language& to, StatusCallback done) override {
+  void statusFrom(const Language& from, const Language& to, std::string_view,
+                  StatusCallback done) override {
     const AvailabilityStatus status = statusOf(from, to);
     mainQueue_.post([done = std::move(done), status] { done(status); });
   }

@@ -90,7 +90,9 @@ class DictionaryAvailability : public LanguageAvailability {
   DictionaryAvailability(MainQueue& mainQueue, std::shared_ptr<IndexHolder> holder)
       : mainQueue_(mainQueue), holder_(std::move(holder)) {}
 
-  void statusFrom(const Language& from, const Language& to, StatusCallback done) override {
+  // For the pair, whatever the text: a text it has no answer for fails in translation.
+  void statusFrom(const Language& from, const Language& to, std::string_view,
+                  StatusCallback done) override {
     const bool served = dictionaryDirection(from, to) && holder_->index() != nullptr;
     const AvailabilityStatus status =
         served ? AvailabilityStatus::installed : AvailabilityStatus::unsupported;

@@ -36,7 +36,8 @@ class ConversionAvailability : public LanguageAvailability {
  public:
   explicit ConversionAvailability(MainQueue& mainQueue) : mainQueue_(mainQueue) {}
 
-  void statusFrom(const Language& from, const Language& to, StatusCallback done) override {
+  void statusFrom(const Language& from, const Language& to, std::string_view,
+                  StatusCallback done) override {
     const AvailabilityStatus status = isScriptConversion(from, to)
                                           ? AvailabilityStatus::installed
                                           : AvailabilityStatus::unsupported;

@@ -233,7 +233,8 @@ class SentenceAvailability : public LanguageAvailability {
   SentenceAvailability(MainQueue& mainQueue, std::weak_ptr<Directions> directions)
       : mainQueue_(mainQueue), directions_(std::move(directions)) {}
 
-  void statusFrom(const Language& from, const Language& to, StatusCallback done) override {
+  void statusFrom(const Language& from, const Language& to, std::string_view,
+                  StatusCallback done) override {
     const AvailabilityStatus status = statusOf(sentenceDirection(from, to));
     mainQueue_.post([done = std::move(done), status] { done(status); });
   }

@@ -51,13 +51,13 @@ std::string answerOf(const std::string& line) {
   return "error: " + reply.value("error", std::string());
 }
 
-// The engine's own translation of a test sentence, made by running it here once per build and
-// kept beside the test models for the other tests.
-std::string engineOutput(const std::string& text) {
+// The engine's own translation of a test sentence on the test model `model`, made by running it
+// here once per build and kept beside the test models for the other tests.
+std::string engineOutput(const std::string& text, const std::string& model = "zhen") {
   const fs::path kept =
-      testing::testModel("zhen-translations") / std::to_string(std::hash<std::string>()(text));
+      testing::testModel(model + "-translations") / std::to_string(std::hash<std::string>()(text));
   if (fs::exists(kept)) return readFile(kept);
-  auto engine = EngineProcess::start(testing::testEngine(), testing::testModel("zhen"),
+  auto engine = EngineProcess::start(testing::testEngine(), testing::testModel(model),
                                      std::chrono::steady_clock::now() + 120s);
   if (!engine) return "(no engine)";
   const std::optional<std::string> output =
@@ -84,13 +84,15 @@ class SentenceAgentTest : public ::testing::Test {
   ~SentenceAgentTest() override { fs::remove_all(scratch_); }
 
   // The agent with the scratch data folders: no model from the machine's own.
-  std::unique_ptr<AgentProcess> startAgent() {
-    return testing::startHeadlessAgent(
-        {.environment = {"XDG_DATA_HOME=" + (scratch_ / "data").string(),
-                         "XDG_DATA_DIRS=" + (scratch_ / "shared").string()}});
+  std::unique_ptr<AgentProcess> startAgent(std::vector<std::string> environment = {}) {
+    environment.push_back("XDG_DATA_HOME=" + (scratch_ / "data").string());
+    environment.push_back("XDG_DATA_DIRS=" + (scratch_ / "shared").string());
+    return testing::startHeadlessAgent({.environment = std::move(environment)});
   }
 
-  fs::path installed() const { return scratch_ / "data" / "talvori" / "models" / "zhen"; }
+  fs::path installed(const std::string& folder = "zhen") const {
+    return scratch_ / "data" / "talvori" / "models" / folder;
+  }
 
   // Every name in the installed folder, temporaries included.
   std::vector<std::string> installedNames() const {
@@ -129,11 +131,15 @@ class SentenceAgentTest : public ::testing::Test {
 };
 
 // The first Chinese sentence downloads the model and is answered with the engine's translation;
-// later ones use it at once; words and names still come from the dictionary.
+// later ones use it at once; words and names come from the dictionary, before the model is there
+// too.
 TEST_F(SentenceAgentTest, DownloadsTheModelOnFirstUseAndUsesItAfter) {
   ASSERT_TRUE(served_->serving());
   served_->writeManifest();
   auto agent = startAgent();
+  // A word from the dictionary waits for no download.
+  EXPECT_EQ(ask(*agent, "0", "電腦"), "computer");
+  EXPECT_EQ(served_->requests().size(), 0u);
   EXPECT_EQ(ask(*agent, "1", kSentence), engineOutput(kSentence));
   EXPECT_EQ(served_->requests().size(), 3u);
   std::vector<std::string> expected;
@@ -285,6 +291,36 @@ TEST_F(SentenceAgentTest, EngineFaultsFailOneRequestEach) {
   }
   EXPECT_EQ(ask(*agent, "8", huge), failed);
   EXPECT_EQ(ask(*agent, "9", kOtherSentence), engineOutput(kOtherSentence));
+  EXPECT_EQ(served_->requests().size(), 0u);
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(20s), 0);
+  EXPECT_EQ(agent->errors(), "");
+}
+
+// Spanish into Simplified Chinese goes through English: Apertium, then the English to Chinese
+// model (a word would go to the dictionary).
+TEST_F(SentenceAgentTest, SpanishGoesToChineseThroughEnglish) {
+  fs::create_directories(installed("enzh").parent_path());
+  fs::copy(testing::testModel("enzh"), installed("enzh"));
+  auto agent = startAgent();
+  EXPECT_EQ(ask(*agent, "1", "El perro come la manzana."),
+            engineOutput("The dog eats the apple.", "enzh"));
+  EXPECT_EQ(ask(*agent, "2", "El perro come la manzana.", "en"), "The dog eats the apple.");
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(20s), 0);
+  EXPECT_EQ(agent->errors(), "");
+}
+
+// Without Node.js the agent answers Chinese and English as the dictionary alone does, downloads
+// nothing, and takes no other language into Chinese.
+TEST_F(SentenceAgentTest, WithoutNodeJsTheDictionaryServesAlone) {
+  ASSERT_TRUE(served_->serving());
+  served_->writeManifest();
+  auto agent = startAgent({"PATH=/nonexistent"});
+  EXPECT_EQ(ask(*agent, "1", "电脑"), "computer");
+  EXPECT_EQ(ask(*agent, "2", kSentence), "error: " + testing::kFailedMessage);
+  EXPECT_EQ(ask(*agent, "3", "El perro come la manzana."),
+            "error: " + testing::kUnsupportedMessage);
   EXPECT_EQ(served_->requests().size(), 0u);
   agent->closeInput();
   EXPECT_EQ(agent->wait(20s), 0);

@@ -412,7 +412,7 @@ TEST(ApertiumServiceTest, AnswersAvailabilityLaterAndFailsWhatItCannotTranslate)
       {"es", "en-US"},   {"en", "es"},      {"en", "ca"}, {"is", "en"},
       {"zh-Hans", "en"}, {"en", "zh-Hans"}, {"es", "fr"}};
   for (const auto& [from, to] : pairs) {
-    availability->statusFrom(Language(from), Language(to),
+    availability->statusFrom(Language(from), Language(to), "Hola",
                              [&](AvailabilityStatus status) { statuses.push_back(status); });
   }
   std::optional<std::optional<AvailabilityStatus>> forText;
@@ -445,7 +445,7 @@ TEST(ApertiumServiceTest, InstallsAMissingDirectionOnFirstUse) {
   auto status = [&](const char* from, const char* to) {
     std::optional<AvailabilityStatus> answer;
     translator.service().makeAvailability()->statusFrom(
-        Language(from), Language(to), [&](AvailabilityStatus value) { answer = value; });
+        Language(from), Language(to), "Hola", [&](AvailabilityStatus value) { answer = value; });
     translator.queue().runAll();
     return answer;
   };

@@ -183,11 +183,13 @@ class DictionaryServiceTest : public ::testing::Test {
     return result.value_or(std::nullopt);
   }
 
+  // For a pair, asked about a text the dictionary has no answer for: the answer is the pair's.
   AvailabilityStatus statusFrom(const char* from, const char* to) {
     std::optional<AvailabilityStatus> result;
     {
       auto availability = service_->makeAvailability();
-      availability->statusFrom(Language(from), Language(to), [&](auto answer) { result = answer; });
+      availability->statusFrom(Language(from), Language(to), "我今天很高兴见到你。",
+                               [&](auto answer) { result = answer; });
     }
     EXPECT_FALSE(result.has_value()) << "answered inside the call";
     queue_.runAll();

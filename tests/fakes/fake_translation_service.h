@@ -24,7 +24,7 @@ class FakeTranslationService : public TranslationService {
   std::vector<std::string> queries;
   // The texts given to translate, in order, as the sessions received them.
   std::vector<std::string> translations;
-  // Where the text of the last query about a text lay.
+  // Where the text of the last query lay.
   const char* queriedText = nullptr;
   int sessionsMade = 0;
   int sessionsAlive = 0;
@@ -59,8 +59,10 @@ class FakeTranslationService : public TranslationService {
   class Availability : public LanguageAvailability {
    public:
     explicit Availability(FakeTranslationService& service) : service_(service) {}
-    void statusFrom(const Language& from, const Language& to, StatusCallback done) override {
+    void statusFrom(const Language& from, const Language& to, std::string_view text,
+                    StatusCallback done) override {
       service_.queries.push_back("from " + from.code() + " to " + to.code());
+      service_.queriedText = text.data();
       service_.statusAnswers_.push_back([done = std::move(done)](auto status) {
         done(status.value_or(AvailabilityStatus::unsupported));
       });

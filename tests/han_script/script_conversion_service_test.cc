@@ -24,7 +24,7 @@ TEST(ScriptConversionService, ServesTraditionalIntoSimplifiedOnly) {
                                    {"zh-Hans", "zh-Hans"},
                                    {"zh-Hant", "en"},
                                    {"en", "zh-Hans"}}) {
-      availability->statusFrom(Language(from), Language(to),
+      availability->statusFrom(Language(from), Language(to), "電腦",
                                [&](AvailabilityStatus s) { statuses.push_back(s); });
     }
     availability->statusFor("電腦", Language("zh-Hans"), [&](auto s) { forText = s; });

@@ -301,21 +301,27 @@ TEST_F(ModelTest, ATranslatedRequestIsAnsweredInItsFourthTurn) {
   EXPECT_EQ(queue.pending(), 1u) << "next, posted";
 }
 
-// The text travels without copies: the query about it reads it where it lies, and the session
-// receives the very buffer the request brought.
+// The text travels without copies: the query about it reads it where it lies, whether its
+// language was recognised or not, and the session receives the very buffer the request brought.
 TEST_F(ModelTest, PassesTheTextWithoutCopies) {
-  std::string text(kMaxTextCharacters, 'q');
-  const char* const bytes = text.data();
-  enqueue("1", std::move(text), "en");
-  queue.runAll();
-  EXPECT_EQ(service.queriedText, bytes);
-  service.answerStatus(AvailabilityStatus::installed);
-  queue.runAll();
-  ASSERT_EQ(service.translations.size(), 1u);
-  EXPECT_EQ(service.translations[0].data(), bytes);
-  service.answerTranslation("t");
-  queue.runAll();
-  EXPECT_EQ(out.take(), ok("1", "t"));
+  std::string hola;
+  while (hola.size() + 5 <= kMaxTextCharacters) hola += "hola ";
+  recogniser.set(hola, "es");
+  for (std::string text : {std::string(kMaxTextCharacters, 'q'), hola}) {
+    SCOPED_TRACE(text.substr(0, 4));
+    service.translations.clear();
+    const char* const bytes = text.data();
+    enqueue("1", std::move(text), "en");
+    queue.runAll();
+    EXPECT_EQ(service.queriedText, bytes);
+    service.answerStatus(AvailabilityStatus::installed);
+    queue.runAll();
+    ASSERT_EQ(service.translations.size(), 1u);
+    EXPECT_EQ(service.translations[0].data(), bytes);
+    service.answerTranslation("t");
+    queue.runAll();
+    EXPECT_EQ(out.take(), ok("1", "t"));
+  }
 }
 
 // The hook runs once per configuration; should perform be called again for the same request, it

@@ -2,6 +2,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -81,10 +82,12 @@ class RoutingServiceTest : public ::testing::Test {
                                   std::move(script));
   }
 
-  // Asks about `from` into `to` with an availability object that is gone before any answer.
-  std::shared_ptr<std::optional<Status>> ask(const char* from, const char* to) {
+  // Asks about `text` from `from` into `to` with an availability object that is gone before any
+  // answer.
+  std::shared_ptr<std::optional<Status>> ask(const char* from, const char* to,
+                                             std::string_view text = "text") {
     auto status = std::make_shared<std::optional<Status>>();
-    service_->makeAvailability()->statusFrom(Language(from), Language(to),
+    service_->makeAvailability()->statusFrom(Language(from), Language(to), text,
                                              [status](Status s) { *status = s; });
     queue_.runAll();
     return status;
@@ -140,34 +143,48 @@ TEST_F(RoutingServiceTest, AsksApertiumAndTheDictionaryForTheirPairs) {
   EXPECT_EQ(*unknownSpanish, std::nullopt);
 }
 
-// Chinese and English: the sentence engine's status while it can serve the pair, else the
-// dictionary's, as without the sentence engine.
-TEST_F(RoutingServiceTest, AsksTheSentenceEngineThenTheDictionaryForChineseAndEnglish) {
-  for (const Status sentences : {Status::installed, Status::supported}) {
-    auto status = ask("zh-Hant", "en");
-    sentences_->answerStatus(sentences);
+// Chinese and English: installed when the dictionary answers the text, whatever the model;
+// else the sentence engine's status while it can serve the pair; else the dictionary's for the
+// pair, as without the sentence engine. All three are asked at once, about the request's text
+// where it lies.
+TEST_F(RoutingServiceTest, AsksTheDictionaryAboutTheTextThenTheSentenceEngine) {
+  struct Case {
+    std::optional<Status> dictionaryText;
+    Status sentences, dictionaryPair, combined;
+  };
+  const Case cases[] = {
+      {Status::installed, Status::supported, Status::installed, Status::installed},
+      {Status::installed, Status::unsupported, Status::installed, Status::installed},
+      {std::nullopt, Status::supported, Status::installed, Status::supported},
+      {std::nullopt, Status::installed, Status::installed, Status::installed},
+      {std::nullopt, Status::unsupported, Status::installed, Status::installed},
+      {std::nullopt, Status::unsupported, Status::unsupported, Status::unsupported},
+  };
+  const std::string text = "電腦";
+  for (const Case& c : cases) {
+    dictionary_->queries.clear();
+    sentences_->queries.clear();
+    auto status = ask("zh-Hant", "en", text);
+    EXPECT_EQ(dictionary_->queries, (Strings{"for 電腦 to en", "from zh-Hant to en"}));
+    EXPECT_EQ(sentences_->queries, (Strings{"from zh-Hant to en"}));
+    EXPECT_EQ(dictionary_->queriedText, text.data());
+    EXPECT_EQ(sentences_->queriedText, text.data());
+    dictionary_->answerStatus(c.dictionaryText);
+    sentences_->answerStatus(c.sentences);
     queue_.runAll();
-    EXPECT_EQ(*status, sentences);
+    EXPECT_FALSE(status->has_value()) << "answered before every engine had";
+    dictionary_->answerStatus(c.dictionaryPair);
+    queue_.runAll();
+    EXPECT_EQ(*status, c.combined);
   }
-  auto status = ask("en", "zh-Hans");
-  sentences_->answerStatus(Status::unsupported);
-  queue_.runAll();
-  EXPECT_FALSE(status->has_value());
-  dictionary_->answerStatus(Status::installed);
-  queue_.runAll();
-  EXPECT_EQ(*status, Status::installed);
-  EXPECT_EQ(sentences_->queries,
-            (Strings{"from zh-Hant to en", "from zh-Hant to en", "from en to zh-Hans"}));
-  EXPECT_EQ(dictionary_->queries, (Strings{"from en to zh-Hans"}));
+  EXPECT_TRUE(apertium_->queries.empty());
 }
 
-// Through English: Apertium's status into English, then the sentence engine's from English;
-// unsupported when either is, installed only when both are.
+// Through English: Apertium's status into English and the sentence engine's from English, asked
+// at once; unsupported when either is, installed only when both are.
 TEST_F(RoutingServiceTest, CombinesBothStepsThroughEnglish) {
   struct Case {
-    Status apertium;
-    std::optional<Status> sentences;  // none: not asked
-    Status combined;
+    Status apertium, sentences, combined;
   };
   const Case cases[] = {
       {Status::installed, Status::installed, Status::installed},
@@ -175,21 +192,16 @@ TEST_F(RoutingServiceTest, CombinesBothStepsThroughEnglish) {
       {Status::supported, Status::installed, Status::supported},
       {Status::supported, Status::supported, Status::supported},
       {Status::installed, Status::unsupported, Status::unsupported},
-      {Status::unsupported, std::nullopt, Status::unsupported},
+      {Status::unsupported, Status::installed, Status::unsupported},
   };
   for (const Case& c : cases) {
     sentences_->queries.clear();
     auto status = ask("es", "zh-Hans");
     EXPECT_EQ(apertium_->queries.back(), "from es to en");
+    EXPECT_EQ(sentences_->queries, (Strings{"from en to zh-Hans"}));
     apertium_->answerStatus(c.apertium);
+    sentences_->answerStatus(c.sentences);
     queue_.runAll();
-    if (c.sentences) {
-      EXPECT_EQ(sentences_->queries, (Strings{"from en to zh-Hans"}));
-      sentences_->answerStatus(*c.sentences);
-      queue_.runAll();
-    } else {
-      EXPECT_TRUE(sentences_->queries.empty());
-    }
     EXPECT_EQ(*status, c.combined);
   }
   EXPECT_TRUE(dictionary_->queries.empty());

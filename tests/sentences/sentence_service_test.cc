@@ -53,7 +53,7 @@ class SentenceServiceTest : public ::testing::Test {
 
   AvailabilityStatus status(const char* from, const char* to) {
     std::optional<AvailabilityStatus> answer;
-    service_->makeAvailability()->statusFrom(Language(from), Language(to),
+    service_->makeAvailability()->statusFrom(Language(from), Language(to), "你好。",
                                              [&](AvailabilityStatus s) { answer = s; });
     EXPECT_FALSE(answer.has_value()) << "answered inside the call";
     queue_.runAll();
