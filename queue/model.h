@@ -15,8 +15,9 @@
 //      language (and in its script, when the target names one) is answered at once through
 //      finish; otherwise the availability check is posted.
 //   4. The availability check (turn B, a later turn than next's) asks the translation service
-//      about the pair and the text (a service may answer some texts of a pair sooner). Its answer comes in a later job (turn C): an unsupported pair is answered
-//      through finish; for a usable one the panel is set and `configuration` is published.
+//      about the pair and the text (a service may answer some texts of a pair sooner). Its
+//      answer comes in a later job (turn C): an unsupported pair is answered through finish; for
+//      a usable one the panel is set and `configuration` is published.
 //   5. The translation hook sees the change at once (turn C) and makes a session for the
 //      configuration.
 //   6. perform (turn C) hands the text to the session. Its answer comes in a later job (turn D).
