@@ -11,8 +11,10 @@ $XDG_DATA_HOME. Prints medians of:
   - steady state: each test sentence as the agent's round trip (request written to reply read)
     and as the loader's alone (request written to answer read), requests alternating between
     the agent and two loaders, both directions loaded in each, after warm-up requests; the
-    median of the differences of the pairs measured one after the other; and the agent's
-    engine's CPU time per request;
+    agent's engine's CPU time per request (all its threads); and, for the agent and the loader,
+    the wall time beyond the engine's own main-thread time for the request (where it
+    translates): what the way to the engine and back costs, however fast each engine process
+    happens to run, and the difference of the two, what the agent adds;
   - memory: the agent's own resident size, and that of each of its engines while loaded;
   - idle: context switches per second of the agent's engines over 10 s from 2 s after the last
     request; with --idle also whether the engines are still there after the agent's idle time
@@ -71,6 +73,13 @@ class Agent:
     def close(self):
         self.process.stdin.close()
         self.process.wait(30)
+
+
+def main_thread_ms(pid):
+    """CPU time of the process's main thread so far, in milliseconds: the engine translates there,
+    so per request it is the engine's own time for it, however fast its process happens to be."""
+    with open(f"/proc/{pid}/task/{pid}/schedstat") as f:
+        return int(f.read().split()[0]) / 1e6
 
 
 def timed(call):
@@ -133,13 +142,23 @@ def main():
         through_agent = {text: [] for _, text in texts}
         alone = {text: [] for _, text in texts}
         agent_engine_cpu = {text: [] for _, text in texts}
+        # Wall time less the engine's main-thread time for the same request: what the path to
+        # and from the engine costs, through the agent and from the loader's own pipe.
+        agent_beyond = {text: [] for _, text in texts}
+        alone_beyond = {text: [] for _, text in texts}
         for _ in range(args.runs):
             for direction, text in texts:
                 cpu = sum(cpu_ms(pid) for pid in engines)
+                main = sum(main_thread_ms(pid) for pid in engines)
                 wall, answer = timed(lambda: agent.request(text))
                 agent_engine_cpu[text].append(sum(cpu_ms(pid) for pid in engines) - cpu)
+                agent_beyond[text].append(
+                    wall - (sum(main_thread_ms(pid) for pid in engines) - main))
                 through_agent[text].append(wall)
-                wall, (kind, alone_answer) = timed(lambda: loaders[direction].request(text))
+                loader = loaders[direction]
+                main = main_thread_ms(loader.pid)
+                wall, (kind, alone_answer) = timed(lambda: loader.request(text))
+                alone_beyond[text].append(wall - (main_thread_ms(loader.pid) - main))
                 alone[text].append(wall)
                 if kind != "ok" or alone_answer != answer:
                     raise RuntimeError(f"answers differ for {text!r}")
@@ -164,13 +183,13 @@ def main():
     print(f"runs: {args.runs} after {args.warm} warm-up requests; starts: {args.starts}")
     print(f"first sentence after start (zh-en), s: agent {median(first_agent):.2f}, "
           f"loader alone {median(first_loader):.2f}")
-    print(f"{'median of ' + str(args.runs):30}{'loader ms':>10}{'agent ms':>10}{'diff ms':>9}"
-          f"{'pairwise diff ms':>18}{'agent engine CPU ms':>21}")
+    print(f"{'median of ' + str(args.runs):30}{'loader ms':>10}{'agent ms':>10}"
+          f"{'agent engine CPU ms':>21}{'beyond engine: loader':>23}{'agent':>7}{'added':>7}")
     for _, text in texts:
         a, b = median(alone[text]), median(through_agent[text])
-        pairwise = median(x - y for x, y in zip(through_agent[text], alone[text]))
-        print(f"{labels[text]:30}{a:>10.1f}{b:>10.1f}{b - a:>9.1f}{pairwise:>18.1f}"
-              f"{median(agent_engine_cpu[text]):>21.1f}")
+        loader_beyond, beyond = median(alone_beyond[text]), median(agent_beyond[text])
+        print(f"{labels[text]:30}{a:>10.1f}{b:>10.1f}{median(agent_engine_cpu[text]):>21.1f}"
+              f"{loader_beyond:>23.2f}{beyond:>7.2f}{beyond - loader_beyond:>7.2f}")
     print(f"agent RSS {agent_rss:.1f} MB (peak {agent_peak:.1f} MB); engines' RSS "
           + ", ".join(f"{rss:.0f} MB" for rss in engine_rss))
     print("engines' idle context switches per second: " + ", ".join(f"{i:.1f}" for i in idle))
