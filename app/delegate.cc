@@ -11,6 +11,7 @@
 #include "app/helper_view.h"
 #include "platform/apertium/apertium_service.h"
 #include "platform/dictionary/dictionary_service.h"
+#include "platform/han_script/script_conversion_service.h"
 #include "platform/packagekit/packagekit_installer.h"
 #include "platform/recogniser/recogniser.h"
 #include "platform/routing_service.h"
@@ -34,7 +35,8 @@ Delegate::Services Delegate::processServices() {
     return output->stalledFor() > kHostStoppedReading;
   };
   // At the end of input the process ends at once, without answering what still waits; if the
-  // main thread is stuck writing to a host that no longer reads, the reader ends it.
+  // main thread does not get to the end (stuck writing to a host that no longer reads, or
+  // anywhere else), the reader ends it.
   flow.endNow = [] { std::_Exit(0); };
   // The installer reaches the system bus only when a first install needs it.
   auto installer = makePackageKitInstaller();
@@ -44,7 +46,8 @@ Delegate::Services Delegate::processServices() {
       &makeRecogniser,
       std::move(installer),
       makeRoutingService(makeApertiumService(QtMainQueue::instance(), std::move(apertium)),
-                         makeDictionaryService(QtMainQueue::instance(), dictionaryIndexPaths())),
+                         makeDictionaryService(QtMainQueue::instance(), dictionaryIndexPaths()),
+                         makeScriptConversionService(QtMainQueue::instance())),
       std::move(replies),
       [flow](std::weak_ptr<Delegate> delegate) {
         startReader(
@@ -75,7 +78,7 @@ Delegate::~Delegate() = default;
 void Delegate::applicationDidFinishLaunching() {
   // A tool window has no taskbar entry, and the agent has no menu or tray icon.
   window = std::make_unique<HelperPanel>();
-  auto* view = new HelperView(model, *services_.translation, mainQueue_);
+  auto* view = new HelperView(model, *services_.translation);
   window->setContentView(view);
   // The view is the panel's child, and the panel lives as long as the delegate.
   if (services_.installer) {

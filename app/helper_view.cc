@@ -7,7 +7,6 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
-#include "base/main_queue.h"
 #include "queue/model.h"
 
 namespace talvori {
@@ -34,12 +33,10 @@ QFont headlineFont(const QFont& base) {
 
 }  // namespace
 
-HelperView::HelperView(Model& model, TranslationService& service, MainQueue& mainQueue,
-                       QWidget* parent)
-    : QWidget(parent), model_(model), hook_(model, service, mainQueue) {
+HelperView::HelperView(Model& model, TranslationService& service, QWidget* parent)
+    : QWidget(parent), model_(model), hook_(model, service) {
   setFixedSize(kWidth, kHeight);
-  // The notification comes before the change is stored: read the model again in a later job.
-  model_.onWillChange([this, &mainQueue] { mainQueue.post([this] { render(); }); });
+  model_.onChange([this] { render(); });
 }
 
 void HelperView::setVisible(bool visible) {

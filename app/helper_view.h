@@ -12,7 +12,6 @@ class QProgressBar;
 
 namespace talvori {
 
-class MainQueue;
 class Model;
 class TranslationService;
 
@@ -22,11 +21,10 @@ class TranslationService;
 // about to be shown, so that a panel nobody sees costs no fonts or images at start-up. It reads
 // the model's status again after every published change, and its translation hook runs one
 // session for each newly published or invalidated configuration. It never writes to the model.
-// Main thread only; the model, service and queue outlive it.
+// Main thread only; the model and the service outlive it.
 class HelperView final : public QWidget {
  public:
-  HelperView(Model& model, TranslationService& service, MainQueue& mainQueue,
-             QWidget* parent = nullptr);
+  HelperView(Model& model, TranslationService& service, QWidget* parent = nullptr);
 
   void setVisible(bool visible) override;
 

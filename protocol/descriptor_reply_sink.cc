@@ -1,5 +1,6 @@
 #include "protocol/descriptor_reply_sink.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +29,11 @@ bool DescriptorReplySink::writeAll(const char* bytes, std::size_t size) {
     const ssize_t written = ::write(fd_, bytes, std::min(size, kChunk));
     if (written < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // A descriptor left non-blocking by the host: wait for room (or an error) and go on.
+        pollfd poller{fd_, POLLOUT, 0};
+        if (::poll(&poller, 1, -1) >= 0 || errno == EINTR) continue;
+      }
       return false;
     }
     bytes += written;

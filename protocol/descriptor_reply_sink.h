@@ -10,8 +10,9 @@
 namespace talvori {
 
 // Writes each reply as the JSON and then its line feed, with write(2) calls of at most 64 KiB,
-// retrying partial writes and EINTR, so that a line is never cut or buffered in the process. A
-// write error (the host closed its end) abandons the line silently. write() is for the main
+// retrying partial writes and EINTR, and waiting for room when the descriptor is non-blocking,
+// so that a line is never cut, repeated or buffered in the process. A write error (the host
+// closed its end) abandons the line silently. write() is for the main
 // thread only; stalledFor() may be asked from any thread. The descriptor outlives the sink.
 class DescriptorReplySink final : public ReplySink {
  public:

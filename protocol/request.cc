@@ -20,6 +20,13 @@ std::string_view keyString(Request::CodingKeys key) {
   return {};
 }
 
+Target targetNamed(std::string_view code) {
+  if (code == "auto") return Target::automatic;
+  if (code == "en") return Target::english;
+  if (code == "zh-Hans") return Target::simplifiedChinese;
+  return Target::unsupported;
+}
+
 std::optional<Request::CodingKeys> requestKey(std::string_view key) {
   for (auto k : {Request::CodingKeys::id, Request::CodingKeys::text, Request::CodingKeys::target}) {
     if (keyString(k) == key) return k;
@@ -76,9 +83,13 @@ class RequestParser {
       have_[index] = false;
       return skipValue();
     }
-    std::string& field = *key == Request::CodingKeys::id     ? request_.id
-                         : *key == Request::CodingKeys::text ? request_.text
-                                                             : request_.target;
+    if (*key == Request::CodingKeys::target) {
+      std::string target;
+      have_[index] = readString(&target);
+      request_.target = targetNamed(target);
+      return have_[index];
+    }
+    std::string& field = *key == Request::CodingKeys::id ? request_.id : request_.text;
     field.clear();
     have_[index] = readString(&field);
     return have_[index];

@@ -3,9 +3,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -37,6 +39,11 @@ std::optional<std::string> LineReader::readLine() {
     if (ended_) break;
     const ssize_t count = ::read(fd_, buffer_.data(), buffer_.size());
     if (count < 0 && errno == EINTR) continue;
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A descriptor left non-blocking by the host: wait for data (or the end) and read again.
+      pollfd poller{fd_, POLLIN, 0};
+      if (::poll(&poller, 1, -1) >= 0 || errno == EINTR) continue;
+    }
     if (count <= 0) {
       ended_ = true;
       break;
@@ -58,16 +65,17 @@ class InFlight {
   explicit InFlight(ReaderFlow flow) : flow_(std::move(flow)) {}
 
   // Waits until `cost` more fits (or nothing is in flight), then counts it. Gives false when the
-  // wait ended because the main thread is stuck and the input has been closed.
+  // input has been closed while the main thread is stuck: the end job would never get its turn.
   bool acquire(std::size_t cost, int fd) {
     std::unique_lock lock(mutex_);
+    Progress progress{taken_, Clock::now()};
     while (inFlight_ > 0 && inFlight_ + cost > flow_.maximumInFlight) {
-      if (!flow_.outputStalled) {
-        taken_.wait(lock);
+      if (!flow_.endNow) {
+        changed_.wait(lock);
         continue;
       }
-      taken_.wait_for(lock, kPatience);
-      if (flow_.outputStalled() && inputClosed(fd)) return false;
+      changed_.wait_for(lock, tick());
+      if (stuck(progress) && inputClosed(fd)) return false;
     }
     inFlight_ += cost;
     return true;
@@ -77,8 +85,9 @@ class InFlight {
     {
       std::lock_guard lock(mutex_);
       inFlight_ -= cost;
+      ++taken_;
     }
-    taken_.notify_one();
+    changed_.notify_one();
   }
 
   void markEnded() {
@@ -86,23 +95,44 @@ class InFlight {
       std::lock_guard lock(mutex_);
       ended_ = true;
     }
-    taken_.notify_one();
+    changed_.notify_one();
   }
 
   // After the end job was posted: waits until it has run, or gives false as soon as the main
   // thread is found stuck, when it never would.
   bool awaitEnd() {
     std::unique_lock lock(mutex_);
+    Progress progress{taken_, Clock::now()};
     while (!ended_) {
-      taken_.wait_for(lock, kPatience);
-      if (!ended_ && flow_.outputStalled()) return false;
+      changed_.wait_for(lock, tick());
+      if (!ended_ && stuck(progress)) return false;
     }
     return true;
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
+
+  // The hand-over jobs run by a moment, and that moment.
+  struct Progress {
+    std::uint64_t taken;
+    Clock::time_point at;
+  };
+
   // How often a waiting reader looks whether the main thread is stuck.
-  static constexpr std::chrono::milliseconds kPatience{100};
+  std::chrono::milliseconds tick() const {
+    return std::clamp<std::chrono::milliseconds>(flow_.endPatience, std::chrono::milliseconds(1),
+                                                 std::chrono::milliseconds(100));
+  }
+
+  // Whether the main thread is stuck: in a reply write, or running no hand-over job for the end's
+  // patience since `progress`, which moves on with every job run. Under the mutex.
+  bool stuck(Progress& progress) const {
+    const Clock::time_point now = Clock::now();
+    if (taken_ != progress.taken) progress = {taken_, now};
+    if (flow_.outputStalled && flow_.outputStalled()) return true;
+    return now - progress.at >= flow_.endPatience;
+  }
 
   // Whether the writer of the input has closed its end (the data already in it may be unread).
   static bool inputClosed(int fd) {
@@ -112,15 +142,14 @@ class InFlight {
 
   const ReaderFlow flow_;
   std::mutex mutex_;
-  std::condition_variable taken_;
+  std::condition_variable changed_;
   std::size_t inFlight_ = 0;
+  std::uint64_t taken_ = 0;  // hand-over jobs run so far
   bool ended_ = false;
 };
 
 // What a request costs while in flight: its strings and an allowance for the job around them.
-std::size_t costOf(const Request& request) {
-  return request.id.size() + request.text.size() + request.target.size() + 256;
-}
+std::size_t costOf(const Request& request) { return request.id.size() + request.text.size() + 256; }
 
 }  // namespace
 
@@ -137,7 +166,7 @@ void runRequestReader(int fd, MainQueue& mainQueue, std::function<void(Request)>
     line.reset();  // a long line need not be held while the reader waits
     const std::size_t cost = costOf(*request);
     if (!inFlight->acquire(cost, fd)) {
-      if (flow.endNow) flow.endNow();
+      flow.endNow();
       return;
     }
     mainQueue.post([handler, inFlight, cost, request = std::move(*request)]() mutable {
@@ -145,7 +174,7 @@ void runRequestReader(int fd, MainQueue& mainQueue, std::function<void(Request)>
       (*handler)(std::move(request));
     });
   }
-  if (!flow.outputStalled) {
+  if (!flow.endNow) {
     mainQueue.post(std::move(atEnd));
     return;
   }

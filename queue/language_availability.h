@@ -7,7 +7,7 @@
 
 #include <functional>
 #include <optional>
-#include <string>
+#include <string_view>
 
 #include "queue/language.h"
 
@@ -28,8 +28,9 @@ class LanguageAvailability {
   virtual void statusFrom(const Language& from, const Language& to, StatusCallback done) = 0;
 
   // The status of translating `text`, whose language was not recognised, into `to`. Gives none
-  // when the service cannot answer for the text.
-  virtual void statusFor(std::string text, const Language& to, TextStatusCallback done) = 0;
+  // when the service cannot answer for the text. The text is read during the call only: a
+  // service that needs it later keeps a copy.
+  virtual void statusFor(std::string_view text, const Language& to, TextStatusCallback done) = 0;
 };
 
 }  // namespace talvori

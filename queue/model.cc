@@ -1,6 +1,5 @@
 #include "queue/model.h"
 
-#include <array>
 #include <utility>
 
 #include "base/main_queue.h"
@@ -11,20 +10,12 @@ namespace talvori {
 
 namespace {
 
-constexpr std::array<std::string_view, 3> kAllowedTargets = {"auto", "en", "zh-Hans"};
-
-bool isAllowedTarget(std::string_view target) {
-  for (std::string_view allowed : kAllowedTargets) {
-    if (target == allowed) return true;
-  }
-  return false;
-}
-
 // "auto" becomes English for Chinese text and Simplified Chinese for everything else, unknown
-// text included; other targets stand as given.
-std::string resolveTarget(const std::string& target, const std::optional<std::string>& detected) {
-  if (target != "auto") return target;
-  return detected && primarySubtag(*detected) == "zh" ? "en" : "zh-Hans";
+// text included.
+Language resolvedTarget(Target target, const std::optional<Language>& detected) {
+  if (target == Target::english) return Language("en");
+  if (target == Target::simplifiedChinese) return Language("zh-Hans");
+  return Language(detected && detected->primaryAsWritten() == "zh" ? "en" : "zh-Hans");
 }
 
 }  // namespace
@@ -35,12 +26,10 @@ Model::Model(Dependencies dependencies)
       mainQueue_(dependencies.mainQueue),
       replies_(dependencies.replies) {}
 
-void Model::onWillChange(std::function<void()> observer) {
-  willChange_.push_back(std::move(observer));
-}
+void Model::onChange(std::function<void()> observer) { observers_.push_back(std::move(observer)); }
 
-void Model::publishWillChange() {
-  for (const auto& observer : willChange_) observer();
+void Model::publishChange() {
+  for (const auto& observer : observers_) observer();
 }
 
 void Model::enqueue(Request request) {
@@ -48,7 +37,7 @@ void Model::enqueue(Request request) {
   // is full. Lengths count grapheme clusters of the untrimmed text.
   if (isBlank(request.text) ||
       countCharacters(request.text, kMaxTextCharacters) > kMaxTextCharacters ||
-      !isAllowedTarget(request.target) ||
+      request.target == Target::unsupported ||
       countCharacters(request.id, kMaxIdCharacters) > kMaxIdCharacters) {
     reply(Reply::failure(std::move(request.id), kInvalidRequestError));
     return;
@@ -65,56 +54,61 @@ void Model::next() {
   if (current_ || requests_.empty()) return;
   current_ = std::move(requests_.front());
   requests_.pop_front();
+  ++serial_;
+  translating_ = false;
   Request& request = *current_;
 
-  std::optional<std::string> detected;
+  std::optional<Language> detected;
   {
     auto recogniser = recogniser_();
     recogniser->processString(request.text);
-    detected = recogniser->dominantLanguage();
+    if (std::optional<std::string> code = recogniser->dominantLanguage()) detected.emplace(*code);
   }
-  std::string resolved = resolveTarget(request.target, detected);
+  Language target = resolvedTarget(request.target, detected);
 
-  // Same primary subtag: the text already is in the target language and answers itself.
-  const std::string_view detectedPrimary = detected ? primarySubtag(*detected) : "";
-  if (!detectedPrimary.empty() && detectedPrimary == primarySubtag(resolved)) {
+  // Same primary subtag, as the recogniser wrote it: the text already is in the target language
+  // and answers itself, unless the target names a script the text is not written in (Traditional
+  // Chinese asked for in Simplified), which the service converts.
+  if (detected && !detected->primaryAsWritten().empty() &&
+      detected->primaryAsWritten() == target.primaryAsWritten() &&
+      (detected->script().empty() || target.script().empty() ||
+       detected->script() == target.script())) {
     finish(Reply::success(std::move(request.id), std::move(request.text)));
     return;
   }
   // The check starts in a later turn of the main queue, after this call has returned.
-  mainQueue_.post([this, detected = std::move(detected), resolved = std::move(resolved),
-                   request = request]() mutable {
-    checkAvailability(std::move(detected), std::move(resolved), std::move(request));
-  });
+  mainQueue_.post(
+      [this, serial = serial_, source = std::move(detected), target = std::move(target)]() mutable {
+        checkAvailability(serial, std::move(source), std::move(target));
+      });
 }
 
-void Model::checkAvailability(std::optional<std::string> detected, std::string resolvedTarget,
-                              Request request) {
-  std::optional<Language> source;
-  if (detected) source.emplace(*detected);
-  Language target(resolvedTarget);
+void Model::checkAvailability(std::uint64_t serial, std::optional<Language> source,
+                              Language target) {
+  // Only the check and perform's answer end the current request, so it is still this one.
+  if (!isCurrent(serial)) return;
   auto availability = translation_.makeAvailability();
   if (source) {
-    availability->statusFrom(
-        *source, target,
-        [this, source, target, request = std::move(request)](AvailabilityStatus status) {
-          usePair(status, source, target, request);
-        });
+    availability->statusFrom(*source, target,
+                             [this, serial, source, target](AvailabilityStatus status) mutable {
+                               usePair(serial, status, std::move(source), std::move(target));
+                             });
   } else {
     // A failed query about the text counts as an unsupported pair.
-    std::string text = request.text;
     availability->statusFor(
-        std::move(text), target,
-        [this, target, request = std::move(request)](std::optional<AvailabilityStatus> status) {
-          usePair(status.value_or(AvailabilityStatus::unsupported), std::nullopt, target, request);
+        current_->text, target,
+        [this, serial, target](std::optional<AvailabilityStatus> status) mutable {
+          usePair(serial, status.value_or(AvailabilityStatus::unsupported), std::nullopt,
+                  std::move(target));
         });
   }
 }
 
-void Model::usePair(AvailabilityStatus status, std::optional<Language> source, Language target,
-                    const Request& request) {
+void Model::usePair(std::uint64_t serial, AvailabilityStatus status, std::optional<Language> source,
+                    Language target) {
+  if (!isCurrent(serial)) return;
   if (status == AvailabilityStatus::unsupported) {
-    finish(Reply::failure(request.id, kUnsupportedError));
+    finish(Reply::failure(std::move(current_->id), kUnsupportedError));
     return;
   }
   // The panel shows itself only while the pair still lacks its language data.
@@ -122,32 +116,31 @@ void Model::usePair(AvailabilityStatus status, std::optional<Language> source, L
     window->setAlphaValue(status == AvailabilityStatus::installed ? 0.0 : 1.0);
     window->orderFrontRegardless();
   }
-  const bool samePair =
-      configuration_ && configuration_->source() == source && configuration_->target() == target;
-  publishWillChange();
-  if (samePair) {
+  if (configuration_ && configuration_->source() == source && configuration_->target() == target) {
     configuration_->invalidate();
   } else {
     configuration_.emplace(std::move(source), std::move(target));
   }
+  // Last: the translation hook may start perform from here.
+  publishChange();
 }
 
 void Model::perform(TranslationSession& session, std::function<void()> finished) {
-  if (!current_) {
+  if (!current_ || translating_) {
     finished();
     return;
   }
-  Request request = *current_;
-  session.translate(std::move(request.text),
-                    [this, id = std::move(request.id),
-                     finished = std::move(finished)](std::optional<std::string> text) mutable {
-                      if (text) {
-                        finish(Reply::success(std::move(id), std::move(*text)));
-                      } else {
-                        finish(Reply::failure(std::move(id), kTranslationFailedError));
-                      }
-                      finished();
-                    });
+  translating_ = true;
+  // The session takes the text; only the id is read again, for the reply.
+  session.translate(
+      std::move(current_->text), [this, serial = serial_, finished = std::move(finished)](
+                                     std::optional<std::string> text) mutable {
+        if (isCurrent(serial)) {
+          finish(text ? Reply::success(std::move(current_->id), std::move(*text))
+                      : Reply::failure(std::move(current_->id), kTranslationFailedError));
+        }
+        finished();
+      });
 }
 
 void Model::finish(const Reply& answer) {

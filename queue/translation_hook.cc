@@ -1,15 +1,13 @@
 #include "queue/translation_hook.h"
 
-#include "base/main_queue.h"
 #include "queue/model.h"
 #include "queue/translation_service.h"
 
 namespace talvori {
 
-TranslationHook::TranslationHook(Model& model, TranslationService& service, MainQueue& mainQueue)
+TranslationHook::TranslationHook(Model& model, TranslationService& service)
     : model_(model), service_(service) {
-  // The notification comes before the new value is stored, so look again in a later job.
-  model_.onWillChange([this, &mainQueue] { mainQueue.post([this] { refresh(); }); });
+  model_.onChange([this] { refresh(); });
 }
 
 TranslationHook::~TranslationHook() = default;

@@ -1,13 +1,13 @@
 // TranslationHook: hands translation sessions to the model for each newly published or
 // invalidated configuration.
 //
-// It watches the model's configuration. After every will-change notification it re-reads the
-// configuration in a later main-queue job; when its identity is new and it is not none, it asks
-// the translation service for a session for that pair, calls Model::perform with it and ends
-// the session once perform has finished. A configuration of none starts nothing, and a change
-// of status alone leaves the identity as it was. At most one session is alive at a time: the
-// model publishes a configuration only for the request it dispatches next, after the current
-// one has been answered. Main thread only; the model, the service and the queue outlive it.
+// It watches the model's configuration. After every change it reads the configuration; when its
+// identity is new and it is not none, it asks the translation service for a session for that
+// pair, calls Model::perform with it and ends the session once perform has finished. A
+// configuration of none starts nothing, and a change of status alone leaves the identity as it
+// was. At most one session is alive at a time: the model publishes a configuration only for the
+// request it dispatches next, after the current one has been answered. Main thread only; the
+// model and the service outlive it.
 #pragma once
 
 #include <cstdint>
@@ -15,14 +15,13 @@
 
 namespace talvori {
 
-class MainQueue;
 class Model;
 class TranslationService;
 class TranslationSession;
 
 class TranslationHook {
  public:
-  TranslationHook(Model& model, TranslationService& service, MainQueue& mainQueue);
+  TranslationHook(Model& model, TranslationService& service);
   TranslationHook(const TranslationHook&) = delete;
   TranslationHook& operator=(const TranslationHook&) = delete;
   ~TranslationHook();

@@ -7,6 +7,9 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+#include <unicode/utext.h>
 
 #include "protocol/descriptor_reply_sink.h"
 #include "protocol/request.h"
@@ -76,6 +79,54 @@ void BM_AdmitZwjEmoji10k(benchmark::State& state) {
   admission(state, repeated("👩‍👩‍👧‍👦", 10000));
 }
 BENCHMARK(BM_AdmitZwjEmoji10k);
+
+// What the grapheme count is built around, with ICU's break iterator alone: making one, and
+// counting the 10,000 combining clusters of BM_AdmitCombining10k over UTF-16 (converted first)
+// and over UTF-8 through UText.
+void BM_MakeBreakIterator(benchmark::State& state) {
+  for (auto _ : state) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> iterator(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    benchmark::DoNotOptimize(iterator.get());
+  }
+}
+BENCHMARK(BM_MakeBreakIterator);
+
+int countWith(icu::BreakIterator& iterator) {
+  int count = 0;
+  iterator.first();
+  while (iterator.next() != icu::BreakIterator::DONE) ++count;
+  return count;
+}
+
+void BM_IteratorCombining10kUtf16(benchmark::State& state) {
+  const std::string text = repeated("e\xCC\x81", 10000);
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::BreakIterator> iterator(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  for (auto _ : state) {
+    const icu::UnicodeString utf16 = icu::UnicodeString::fromUTF8(text);
+    iterator->setText(utf16);
+    benchmark::DoNotOptimize(countWith(*iterator));
+  }
+}
+BENCHMARK(BM_IteratorCombining10kUtf16);
+
+void BM_IteratorCombining10kUText(benchmark::State& state) {
+  const std::string text = repeated("e\xCC\x81", 10000);
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::BreakIterator> iterator(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  for (auto _ : state) {
+    UText utext = UTEXT_INITIALIZER;
+    utext_openUTF8(&utext, text.data(), static_cast<int64_t>(text.size()), &status);
+    iterator->setText(&utext, status);
+    benchmark::DoNotOptimize(countWith(*iterator));
+    utext_close(&utext);
+  }
+}
+BENCHMARK(BM_IteratorCombining10kUText);
 
 // Reading and decoding one long request line: the time per byte stays flat as lines grow.
 void BM_ReadAndDecodeLongLine(benchmark::State& state) {

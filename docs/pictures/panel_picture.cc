@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   testing::MemoryReplySink replies;
   Model model({recogniser.factory(), service, queue, replies});
   HelperPanel panel;
-  auto* view = new HelperView(model, service, queue);
+  auto* view = new HelperView(model, service);
   panel.setContentView(view);
   if (argc == 3) view->showProgress(std::atoi(argv[2]));
   panel.setAlphaValue(1.0);

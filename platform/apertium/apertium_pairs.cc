@@ -50,12 +50,6 @@ constexpr std::array kDebianDirections{
     Direction{"mkd", "eng", "apertium-mkd-eng"},
 };
 
-std::string lowered(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return result;
-}
-
 bool allLetters(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
                      [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
@@ -72,7 +66,11 @@ std::optional<std::string> modeSideLanguage(std::string_view side) {
 }  // namespace
 
 std::optional<std::string> apertiumLanguage(std::string_view code) {
-  const std::string primary = lowered(primarySubtag(code));
+  return apertiumLanguage(Language(code));
+}
+
+std::optional<std::string> apertiumLanguage(const Language& language) {
+  const std::string_view primary = language.primary();
   if (!allLetters(primary)) return std::nullopt;
   if (primary.size() == 2) {
     for (const CodePair& pair : kCodes) {
@@ -84,7 +82,7 @@ std::optional<std::string> apertiumLanguage(std::string_view code) {
   // bibliographic or individual codes differ from the ones Apertium uses.
   if (primary == "srp" || primary == "hrv" || primary == "bos") return std::string("hbs");
   if (primary == "chi" || primary == "cmn") return std::string("zho");
-  if (primary.size() == 3) return primary;
+  if (primary.size() == 3) return std::string(primary);
   return std::nullopt;
 }
 

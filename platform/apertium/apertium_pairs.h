@@ -11,11 +11,15 @@
 #include <string>
 #include <string_view>
 
+#include "queue/language.h"
+
 namespace talvori {
 
-// The ISO 639-3 code Apertium uses for a language given by a BCP 47 code or by a two- or
-// three-letter code found in a mode name; only the primary subtag counts ("en-US" gives "eng",
-// "hr" gives "hbs"). None when the language is not one Apertium is known to name.
+// The ISO 639-3 code Apertium uses for a language; only its primary subtag counts ("en-US"
+// gives "eng", "hr" gives "hbs"). None when the language is not one Apertium is known to name.
+std::optional<std::string> apertiumLanguage(const Language& language);
+
+// The same for a BCP 47 code or a two- or three-letter code found in a mode name.
 std::optional<std::string> apertiumLanguage(std::string_view code);
 
 // The Debian package that carries the direction `from`-`to` (ISO 639-3 codes), or none when

@@ -257,14 +257,14 @@ class ApertiumAvailability : public LanguageAvailability {
   }
 
   // Apertium cannot tell what language a text is in.
-  void statusFor(std::string, const Language&, TextStatusCallback done) override {
+  void statusFor(std::string_view, const Language&, TextStatusCallback done) override {
     mainQueue_.post([done = std::move(done)] { done(std::nullopt); });
   }
 
  private:
   AvailabilityStatus statusOf(const Language& from, const Language& to) const {
-    const std::optional<std::string> source = apertiumLanguage(from.code());
-    const std::optional<std::string> target = apertiumLanguage(to.code());
+    const std::optional<std::string> source = apertiumLanguage(from);
+    const std::optional<std::string> target = apertiumLanguage(to);
     if (!source || !target) return AvailabilityStatus::unsupported;
     if (findMode(modesDirectory_, *source, *target)) return AvailabilityStatus::installed;
     if (debianPackageFor(*source, *target)) return AvailabilityStatus::supported;
@@ -290,9 +290,9 @@ class ApertiumService : public TranslationService {
   std::unique_ptr<TranslationSession> makeSession(
       const TranslationConfiguration& configuration) override {
     std::optional<std::string> source;
-    if (configuration.source()) source = apertiumLanguage(configuration.source()->code());
+    if (configuration.source()) source = apertiumLanguage(*configuration.source());
     return std::make_unique<ApertiumSession>(mainQueue_, directions_, std::move(source),
-                                             apertiumLanguage(configuration.target().code()));
+                                             apertiumLanguage(configuration.target()));
   }
 
  private:

@@ -14,46 +14,20 @@ namespace talvori {
 
 namespace {
 
-struct LanguageParts {
-  std::string_view primary;
-  std::string_view script;  // four letters, or empty
-  std::string_view region;  // two letters or three digits, or empty
-};
-
-LanguageParts partsOf(const Language& language) {
-  std::string_view code = language.code();
-  LanguageParts parts;
-  std::size_t index = 0;
-  while (!code.empty()) {
-    const std::size_t end = code.find('-');
-    const std::string_view piece = code.substr(0, end);
-    if (index == 0) {
-      parts.primary = piece;
-    } else if (piece.size() == 4 && parts.script.empty() && parts.region.empty()) {
-      parts.script = piece;
-    } else if ((piece.size() == 2 || piece.size() == 3) && parts.region.empty()) {
-      parts.region = piece;
-    }
-    ++index;
-    code = end == std::string_view::npos ? std::string_view() : code.substr(end + 1);
-  }
-  return parts;
-}
-
 bool isChinese(const Language& language) {
-  const LanguageParts parts = partsOf(language);
-  return parts.primary == "zh" &&
-         (parts.script.empty() || parts.script == "Hans" || parts.script == "Hant");
+  return language.primary() == "zh" &&
+         (language.script().empty() || language.script() == "Hans" || language.script() == "Hant");
 }
 
+// Simplified by its script or, without one, by its region: Taiwan, Hong Kong and Macao write
+// Traditional characters.
 bool isSimplifiedChinese(const Language& language) {
-  const LanguageParts parts = partsOf(language);
-  if (parts.primary != "zh") return false;
-  if (!parts.script.empty()) return parts.script == "Hans";
-  return parts.region != "TW" && parts.region != "HK" && parts.region != "MO";
+  if (language.primary() != "zh") return false;
+  if (!language.script().empty()) return language.script() == "Hans";
+  return language.region() != "TW" && language.region() != "HK" && language.region() != "MO";
 }
 
-bool isEnglish(const Language& language) { return partsOf(language).primary == "en"; }
+bool isEnglish(const Language& language) { return language.primary() == "en"; }
 
 // Opens the index on first need and shares it with the sessions and availability objects. Main
 // thread only.
@@ -123,7 +97,7 @@ class DictionaryAvailability : public LanguageAvailability {
     mainQueue_.post([done = std::move(done), status] { done(status); });
   }
 
-  void statusFor(std::string text, const Language& to, TextStatusCallback done) override {
+  void statusFor(std::string_view text, const Language& to, TextStatusCallback done) override {
     std::optional<AvailabilityStatus> status;
     if (const auto direction = dictionaryDirection(std::nullopt, to)) {
       if (holder_->answer(*direction, text)) status = AvailabilityStatus::installed;

@@ -128,6 +128,23 @@ TEST(Agent, TranslatesChineseAndEnglishWithTheDictionary) {
   EXPECT_EQ(agent->errors(), "");
 }
 
+// Text already in the target language comes back as it is, but Traditional Chinese asked for in
+// Simplified comes back in Simplified characters: the reply claims to be Simplified Chinese.
+TEST(Agent, AnswersTraditionalChineseInSimplifiedWhenSimplifiedIsAsked) {
+  auto agent = startHeadlessAgent();
+  agent->write(requestLine("computer", "電腦", "zh-Hans"));
+  agent->write(requestLine("love", "我愛你", "zh-Hans"));
+  agent->write(requestLine("simplified", "我爱你", "zh-Hans"));
+  const auto lines = agent->readLines(3, 20s);
+  ASSERT_EQ(lines.size(), 3u) << agent->output();
+  EXPECT_EQ(lines[0], R"({"id":"computer","text":"电脑"})");
+  EXPECT_EQ(lines[1], R"({"id":"love","text":"我爱你"})");
+  EXPECT_EQ(lines[2], R"({"id":"simplified","text":"我爱你"})");
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(10s), 0);
+  EXPECT_EQ(agent->errors(), "");
+}
+
 // A lone English name is recognised as English and reaches the dictionary.
 TEST(Agent, TranslatesAnEnglishNameIntoChinese) {
   auto agent = startHeadlessAgent();

@@ -31,6 +31,15 @@ using testing::textReply;
 const std::string kSpanish = "El perro come la manzana en la casa.";
 const std::string kSpanishInEnglish = "The dog eats the apple in the house.";
 
+// Sends one request and expects `reply` as the next line.
+void expectReply(AgentProcess& agent, const std::string& request, const std::string& reply) {
+  const std::size_t before = agent.readLines(0, 0ms).size();
+  agent.write(request);
+  const auto lines = agent.readLines(before + 1, 60s);
+  ASSERT_EQ(lines.size(), before + 1) << agent.errors();
+  EXPECT_EQ(lines.back(), reply);
+}
+
 // Sends one request, expects `reply`, ends the agent and expects a clean end.
 void expectOneReply(AgentProcess& agent, const std::string& request, const std::string& reply) {
   agent.write(request);
@@ -130,6 +139,38 @@ TEST(AgentHost, EndsAtTheEndOfInputEvenWhileAReplyWaitsForTheHost) {
   EXPECT_EQ(agent->errors(), "");
 }
 
+// Standard streams left non-blocking by the host: the agent waits for requests instead of taking
+// "nothing yet" for the end of input, and for room instead of dropping or cutting replies; with
+// a host slower to read than the agent writes, every reply arrives exactly once and whole.
+TEST(AgentHost, WaitsOnNonBlockingStandardStreams) {
+  auto agent = startHeadlessAgent({.nonBlocking = {0, 1}});
+  expectReply(*agent, requestLine("first", "hello", "en"), textReply("first", "hello"));
+  std::this_thread::sleep_for(300ms);  // no input now: an agent that gave up would end here
+  std::string input;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string id = std::to_string(i);
+    // English for English, answered at admission like the invalid ones, so in order.
+    std::string text = "Good morning to all of you, my friends " + id + ".";
+    if (i % 3 == 0) {
+      for (int k = 0; k < 6; ++k) text += " " + text;
+    }
+    input += requestLine(id, text, i % 5 == 0 ? "xx" : "en");
+    expected.push_back(i % 5 == 0 ? errorReply(id, testing::kInvalidMessage) : textReply(id, text));
+  }
+  ASSERT_TRUE(agent->write(input));
+  std::this_thread::sleep_for(1s);  // the replies fill the pipe while the host does not read
+  auto lines = agent->readLines(expected.size() + 1, 60s);
+  ASSERT_FALSE(lines.empty());
+  lines.erase(lines.begin());
+  ASSERT_EQ(lines.size(), expected.size()) << agent->errors();
+  for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(lines[i], expected[i]) << i;
+  agent->closeInput();
+  EXPECT_EQ(agent->wait(20s), 0);
+  EXPECT_EQ(agent->output().size(), agent->output().rfind('\n') + 1);
+  EXPECT_EQ(agent->errors(), "");
+}
+
 // A display platform named in the environment that cannot be used here gives way to the
 // offscreen one, whether Qt reports the failure or dies of it.
 TEST(AgentHost, FallsBackToOffscreenFromAnyUnusablePlatform) {
@@ -164,7 +205,14 @@ TEST(AgentHost, StandardDescriptorsClosedAtStartLeadToNullDevice) {
     if (closed == 2) {
       ASSERT_EQ(agent->readLines(1, 30s).size(), 1u);
     } else {
-      std::this_thread::sleep_for(500ms);
+      // The reader starts last, once everything the agent opens at start-up is open: wait until
+      // it has taken the request from the pipe.
+      const auto deadline = std::chrono::steady_clock::now() + 30s;
+      while (testing::pipeBytes(::getpid(), agent->inputFd()) != 0 &&
+             std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+      }
+      EXPECT_EQ(testing::pipeBytes(::getpid(), agent->inputFd()), 0);
     }
     const auto fd = "/proc/" + std::to_string(agent->pid()) + "/fd/" + std::to_string(closed);
     EXPECT_EQ(std::filesystem::read_symlink(fd), "/dev/null");

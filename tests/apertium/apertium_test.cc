@@ -144,7 +144,7 @@ bool requestReachedPipeline(const std::vector<Process>& pipeline) {
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   while (std::chrono::steady_clock::now() < deadline) {
     for (const Process& p : pipeline) {
-      if (testing::unreadInput(p.pid).value_or(0) > 0) return true;
+      if (testing::pipeBytes(p.pid, 0) > 0) return true;
     }
     std::this_thread::sleep_for(5ms);
   }

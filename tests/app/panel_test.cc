@@ -23,7 +23,7 @@ class PanelTest : public ::testing::Test {
   static void SetUpTestSuite() { testing::ensureQtApplication(); }
 
   PanelTest() {
-    view = new HelperView(model, service, queue);
+    view = new HelperView(model, service);
     panel.setContentView(view);
     model.window = &panel;
   }
@@ -61,7 +61,7 @@ TEST_F(PanelTest, ShowsTheStatusAndAnIndeterminateProgressBarOnceShown) {
 // Each published configuration reaches the view's hook once, which hands a session to perform.
 TEST_F(PanelTest, HandsOneSessionToTheQueuePerPublishedConfiguration) {
   recogniser.set("hola", "es");
-  model.enqueue(Request{"1", "hola", "en"});
+  model.enqueue(Request{"1", "hola", Target::english});
   queue.runAll();
   service.answerStatus(AvailabilityStatus::supported);
   queue.runAll();
@@ -72,6 +72,7 @@ TEST_F(PanelTest, HandsOneSessionToTheQueuePerPublishedConfiguration) {
   queue.runAll();
   EXPECT_EQ(out.take(), "{\"id\":\"1\",\"text\":\"hello\"}\n");
   EXPECT_EQ(panel.windowOpacity(), 0.0);
+  EXPECT_FALSE(panel.isVisible()) << "a transparent panel is taken off the screen";
   EXPECT_EQ(service.sessionsMade, 1);
 }
 

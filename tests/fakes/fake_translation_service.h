@@ -22,8 +22,10 @@ class FakeTranslationService : public TranslationService {
 
   // "from es to en", or "for <text> to en" for a query about an unrecognised text.
   std::vector<std::string> queries;
-  // The texts given to translate, in order.
+  // The texts given to translate, in order, as the sessions received them.
   std::vector<std::string> translations;
+  // Where the text of the last query about a text lay.
+  const char* queriedText = nullptr;
   int sessionsMade = 0;
   int sessionsAlive = 0;
 
@@ -63,8 +65,9 @@ class FakeTranslationService : public TranslationService {
         done(status.value_or(AvailabilityStatus::unsupported));
       });
     }
-    void statusFor(std::string text, const Language& to, TextStatusCallback done) override {
-      service_.queries.push_back("for " + text + " to " + to.code());
+    void statusFor(std::string_view text, const Language& to, TextStatusCallback done) override {
+      service_.queries.push_back("for " + std::string(text) + " to " + to.code());
+      service_.queriedText = text.data();
       service_.statusAnswers_.push_back(std::move(done));
     }
 

@@ -140,7 +140,7 @@ class Intake {
   testing::FakeRecogniser recogniser_;
   testing::FakeTranslationService service_{queue_};
   Model model_{{recogniser_.factory(), service_, queue_, out_}};
-  TranslationHook hook_{model_, service_, queue_};
+  TranslationHook hook_{model_, service_};
 };
 
 }  // namespace

@@ -44,8 +44,8 @@ class ModelTest : public ::testing::Test {
     recogniser.set("HELLO", "EN");
   }
 
-  void enqueue(std::string id, std::string text, std::string target) {
-    model.enqueue(Request{std::move(id), std::move(text), std::move(target)});
+  void enqueue(std::string id, std::string text, std::string_view target) {
+    model.enqueue(Request{std::move(id), std::move(text), targetNamed(target)});
   }
 
   ManualMainQueue queue;
@@ -54,7 +54,7 @@ class ModelTest : public ::testing::Test {
   FakePanel panel;
   MemoryReplySink out;
   Model model{{recogniser.factory(), service, queue, out}};
-  TranslationHook hook{model, service, queue};
+  TranslationHook hook{model, service};
 };
 
 TEST_F(ModelTest, StartsEmpty) {
@@ -113,8 +113,8 @@ TEST_F(ModelTest, ShortcutAnswersWithTheUntrimmedTextAtOnce) {
   enqueue("1", "  hello\n", "en");
   EXPECT_EQ(out.take(), ok("1", "  hello\\n")) << "answered inside enqueue";
   EXPECT_FALSE(model.current().has_value());
-  enqueue("2", "你們好", "zh-Hans");
-  EXPECT_EQ(out.take(), ok("2", "你們好"));
+  enqueue("2", "你好", "zh-Hans");
+  EXPECT_EQ(out.take(), ok("2", "你好"));
   queue.runAll();
   EXPECT_TRUE(service.queries.empty());
   EXPECT_FALSE(model.configuration().has_value());
@@ -135,8 +135,11 @@ TEST_F(ModelTest, ResolvesTargetsAndAsksTheRightQuestion) {
       {"???", "auto", "for ??? to zh-Hans"},
       {"???", "en", "for ??? to en"},
       {"你好", "en", "from zh-Hans to en"},
-      // Primary subtags compare case-sensitively: "EN" is not the shortcut's "en", although
-      // both make the same language value.
+      // Traditional text asked for in Simplified is the same language in another script: it is
+      // converted, not answered as it stands.
+      {"你們好", "zh-Hans", "from zh-Hant to zh-Hans"},
+      // Primary subtags compare case-sensitively, as written: "EN" is not the shortcut's "en",
+      // although both make the same language value, which reaches the service canonical.
       {"HELLO", "en", "from en to en"},
       {"HELLO", "auto", "from en to zh-Hans"},
   };
@@ -279,6 +282,60 @@ TEST_F(ModelTest, LateEnqueueBetweenFinishAndTheScheduledNext) {
   EXPECT_EQ(out.take(), ok("1", "hi"));
 }
 
+// The road of a translated request, one main-queue job per turn: the check in the turn after
+// next, the session started in the turn of the availability answer, the reply in the turn of the
+// translation's answer, and next in a turn of its own.
+TEST_F(ModelTest, ATranslatedRequestIsAnsweredInItsFourthTurn) {
+  enqueue("1", "hola", "en");
+  EXPECT_TRUE(service.queries.empty());
+  ASSERT_TRUE(queue.runOne());
+  EXPECT_EQ(service.queries, std::vector<std::string>{"from es to en"});
+  EXPECT_EQ(queue.pending(), 0u);
+  service.answerStatus(AvailabilityStatus::installed);
+  ASSERT_TRUE(queue.runOne());
+  EXPECT_EQ(service.translations, std::vector<std::string>{"hola"});
+  EXPECT_EQ(queue.pending(), 0u);
+  service.answerTranslation("hi");
+  ASSERT_TRUE(queue.runOne());
+  EXPECT_EQ(out.take(), ok("1", "hi"));
+  EXPECT_EQ(queue.pending(), 1u) << "next, posted";
+}
+
+// The text travels without copies: the query about it reads it where it lies, and the session
+// receives the very buffer the request brought.
+TEST_F(ModelTest, PassesTheTextWithoutCopies) {
+  std::string text(kMaxTextCharacters, 'q');
+  const char* const bytes = text.data();
+  enqueue("1", std::move(text), "en");
+  queue.runAll();
+  EXPECT_EQ(service.queriedText, bytes);
+  service.answerStatus(AvailabilityStatus::installed);
+  queue.runAll();
+  ASSERT_EQ(service.translations.size(), 1u);
+  EXPECT_EQ(service.translations[0].data(), bytes);
+  service.answerTranslation("t");
+  queue.runAll();
+  EXPECT_EQ(out.take(), ok("1", "t"));
+}
+
+// The hook runs once per configuration; should perform be called again for the same request, it
+// starts nothing, and the request is still answered once.
+TEST_F(ModelTest, ASecondPerformForTheSameRequestStartsNothing) {
+  enqueue("1", "hola", "en");
+  queue.runAll();
+  service.answerStatus(AvailabilityStatus::installed);
+  queue.runAll();
+  FakeTranslationService other(queue);
+  auto session = other.makeSession(TranslationConfiguration(std::nullopt, Language("en")));
+  bool finished = false;
+  model.perform(*session, [&] { finished = true; });
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(other.translations.empty());
+  service.answerTranslation("hi");
+  queue.runAll();
+  EXPECT_EQ(out.take(), ok("1", "hi"));
+}
+
 TEST_F(ModelTest, PerformWithNothingCurrentWritesNothing) {
   FakeTranslationService other(queue);
   auto session = other.makeSession(TranslationConfiguration(std::nullopt, Language("en")));
@@ -326,7 +383,7 @@ TEST_F(ModelTest, ManyShortcutsInARowDoNotGrowTheStack) {
   int sent = 0;
   while (sent < 10000) {
     for (int i = 0; i < 32 && sent < 10000; ++i, ++sent) {
-      shortcuts.enqueue(Request{std::to_string(sent), "a", "en"});
+      shortcuts.enqueue(Request{std::to_string(sent), "a", Target::english});
     }
     queue.runAll();
   }

@@ -29,8 +29,21 @@ TEST(RoutingTest, SendsChineseAndEnglishToTheDictionary) {
       {std::nullopt, "en", Engine::dictionary},
       {std::nullopt, "zh-Hans", Engine::dictionary},
       {"en", "zh-Hant", Engine::apertium},
+      // Taiwan, Hong Kong and Macao write Traditional characters, unless a script says otherwise.
       {"en", "zh-TW", Engine::apertium},
+      {"en", "zh-HK", Engine::apertium},
+      {"en", "zh_mo", Engine::apertium},
+      {"en", "zh-Hans-HK", Engine::dictionary},
+      {"en", "zh-SG", Engine::dictionary},
+      {"zh-HK", "en", Engine::dictionary},
       {"zh-Latn", "en", Engine::apertium},
+      // Traditional Chinese into Simplified is a change of script only.
+      {"zh-Hant", "zh-Hans", Engine::script},
+      {"zh-TW", "zh-Hans", Engine::script},
+      {"zh-Hant-HK", "zh", Engine::script},
+      {"zh-Hans", "zh-Hans", Engine::apertium},
+      {"zh-Hans", "zh-Hant", Engine::apertium},
+      {std::nullopt, "zh-Hans", Engine::dictionary},
       {"ja", "en", Engine::apertium},
       {"es", "en", Engine::apertium},
       {"en", "es", Engine::apertium},
@@ -51,7 +64,9 @@ TEST(RoutingTest, AsksAndTranslatesWithTheEngineOfEachPair) {
   auto dictionary = std::make_unique<testing::FakeTranslationService>(queue);
   testing::FakeTranslationService& fromApertium = *apertium;
   testing::FakeTranslationService& fromDictionary = *dictionary;
-  auto service = makeRoutingService(std::move(apertium), std::move(dictionary));
+  auto script = std::make_unique<testing::FakeTranslationService>(queue);
+  testing::FakeTranslationService& fromScript = *script;
+  auto service = makeRoutingService(std::move(apertium), std::move(dictionary), std::move(script));
 
   std::vector<AvailabilityStatus> statuses;
   std::vector<std::optional<AvailabilityStatus>> textStatuses;
@@ -80,8 +95,11 @@ TEST(RoutingTest, AsksAndTranslatesWithTheEngineOfEachPair) {
   auto chinese =
       service->makeSession(TranslationConfiguration(Language("en"), Language("zh-Hans")));
   auto unknown = service->makeSession(TranslationConfiguration(std::nullopt, Language("en")));
+  auto traditional =
+      service->makeSession(TranslationConfiguration(Language("zh-Hant"), Language("zh-Hans")));
   EXPECT_EQ(fromApertium.sessionsMade, 1);
   EXPECT_EQ(fromDictionary.sessionsMade, 2);
+  EXPECT_EQ(fromScript.sessionsMade, 1);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <iterator>
 #include <sstream>
 #include <string_view>
+#include <thread>
 
 extern char** environ;
 
@@ -40,6 +41,10 @@ AgentProcess::AgentProcess(const std::string& binary, Launch launch) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     return;
+  }
+  for (int fd : launch.nonBlocking) {
+    const int end = fd == 0 ? in[0] : out[1];
+    fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -272,6 +277,27 @@ long wakeUps(pid_t pid) {
   return total;
 }
 
+long pipeBytes(pid_t pid, int fd) {
+  const int end = ::open(("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd)).c_str(),
+                         O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (end < 0) return -1;
+  int bytes = -1;
+  if (::ioctl(end, FIONREAD, &bytes) != 0) bytes = -1;
+  ::close(end);
+  return bytes;
+}
+
+bool settles(pid_t pid, std::chrono::milliseconds interval) {
+  const auto ticks = [pid] {
+    long total = cpuTicks(pid);
+    for (pid_t child : childrenOf(pid)) total += cpuTicks(child);
+    return total;
+  };
+  const long before = ticks();
+  std::this_thread::sleep_for(interval);
+  return ticks() == before;
+}
+
 std::string requestLine(const std::string& id, const std::string& text, const std::string& target) {
   return R"({"id":")" + id + R"(","text":")" + text + R"(","target":")" + target + "\"}\n";
 }
@@ -296,19 +322,6 @@ bool stopProcesses(const std::vector<pid_t>& pids, std::chrono::milliseconds tim
     ::usleep(2000);
   }
   return true;
-}
-
-std::optional<std::size_t> unreadInput(pid_t pid) {
-  const std::string path = "/proc/" + std::to_string(pid) + "/fd/0";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat status;
-  int bytes = 0;
-  const bool known =
-      ::fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode) && ::ioctl(fd, FIONREAD, &bytes) == 0;
-  ::close(fd);
-  if (!known) return std::nullopt;
-  return static_cast<std::size_t>(bytes);
 }
 
 }  // namespace talvori::testing

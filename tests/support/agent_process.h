@@ -26,6 +26,9 @@ struct Launch {
   std::vector<std::string> wrapper = {};
   // Standard descriptors (0, 1, 2) the agent starts without.
   std::vector<int> closed = {};
+  // Standard descriptors (0, 1) the agent starts with O_NONBLOCK set, as a host's event loop may
+  // leave them.
+  std::vector<int> nonBlocking = {};
 };
 
 class AgentProcess {
@@ -38,6 +41,9 @@ class AgentProcess {
   AgentProcess& operator=(const AgentProcess&) = delete;
 
   pid_t pid() const { return pid_; }
+
+  // The host's end of the agent's standard input.
+  int inputFd() const { return input_; }
 
   // Writes bytes to the agent's standard input; false when the agent no longer reads.
   bool write(const std::string& bytes);
@@ -96,17 +102,17 @@ bool alive(pid_t pid);
 long cpuTicks(pid_t pid);
 long statusKib(pid_t pid, std::string_view field);
 long wakeUps(pid_t pid);
+// How many bytes wait unread in the pipe that descriptor `fd` of process `pid` is an end of (-1
+// when it is not a pipe), and whether a process has settled: the CPU time of it and its
+// children the same over two looks `interval` apart.
+long pipeBytes(pid_t pid, int fd);
+bool settles(pid_t pid, std::chrono::milliseconds interval);
 
 // Stops each of `pids` with SIGSTOP and waits until every one is stopped (or gone), so that no
 // byte written to them afterwards can be taken by a read already under way; gives whether all
 // stopped in time.
 bool stopProcesses(const std::vector<pid_t>& pids,
                    std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
-// The bytes written into the pipe that is a process's standard input and not read from it yet;
-// none when that is no pipe or cannot be looked at. A test that needs a request to have reached a
-// stopped engine program waits for this instead of sleeping.
-std::optional<std::size_t> unreadInput(pid_t pid);
 
 // One request line, ended by a line feed, and the reply lines (without their line feed) a
 // success and a failure give. The strings are put in as they are, unescaped.
