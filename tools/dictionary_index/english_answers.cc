@@ -105,7 +105,8 @@ class EnglishAnswers {
           if (list.empty() || list.back() != i) list.push_back(i);
         }
       }
-      // Every part of two characters or more of the headword, but the whole.
+      // Every part of two characters or more of the headword, but the whole; headwords longer
+      // than a dozen characters are sentences and sayings, not compounds of words.
       const std::string& word = entries_[i].simplified;
       std::vector<std::size_t> starts;
       for (std::size_t at = 0; at < word.size();) {
@@ -343,7 +344,8 @@ class EnglishAnswers {
 
   // How many longer words that contain word `i` are glossed with one of `texts` or its plural,
   // and how many with `meaning`: whether the dictionary uses the word for the text elsewhere as
-  // much as for its first meaning (数字 "numeral; digit" in 数字化 "digitization").
+  // much as for its first meaning (出口 "an exit; ...; to export" in 出口商 "exporter; export
+  // business").
   std::pair<int, int> usesInCompounds(std::size_t i, const std::vector<std::string>& texts,
                                       const std::string& meaning) const {
     const auto found = containing_.find(entries_[i].simplified);
