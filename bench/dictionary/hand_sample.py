@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the hand-check samples from the benchmark's answers and tallies the verdicts.
 
-Usage: hand_sample.py ANSWERS.tsv ROUND [hand_check.tsv]
+Usage: hand_sample.py ANSWERS.tsv ROUND [hand_check.tsv] [--of=EARLIER]
 
 ANSWERS.tsv is what `dictionary_bench --answers=` writes. For each set in it and for the
 directions en>zh-Hans and zh-Hans>en, answered items are drawn with a fixed seed (so the same
@@ -12,6 +12,9 @@ answer, whatever round judged them: g (good: the common translation), a (accepta
 translation in a less common sense or wording) or w (wrong; a rare answer is wrong). The
 sample's lines are written to hand_check.tsv under ROUND, those still without a verdict with
 "?", and the counts are printed.
+
+With --of=EARLIER the sample is not drawn: it is the texts of round EARLIER's samples, with their
+answers in ANSWERS.tsv; texts now declined are counted apart and not written.
 """
 
 import os
@@ -23,10 +26,13 @@ SAMPLES = {"dev_set.tsv": 100, "held_out_set.tsv": 100, "fresh_dev_set.tsv": 200
 
 
 def main():
-    if len(sys.argv) < 3:
+    options = [a for a in sys.argv[1:] if a.startswith("--of=")]
+    arguments = [a for a in sys.argv[1:] if not a.startswith("--of=")]
+    if len(arguments) < 2:
         sys.exit(__doc__)
-    answers_path, round_name = sys.argv[1], sys.argv[2]
-    checks_path = sys.argv[3] if len(sys.argv) > 3 else os.path.join(
+    earlier = options[0][len("--of="):] if options else None
+    answers_path, round_name = arguments[0], arguments[1]
+    checks_path = arguments[2] if len(arguments) > 2 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "hand_check.tsv")
     checks = []
     if os.path.exists(checks_path):
@@ -43,7 +49,17 @@ def main():
             answered = [r for r in rows if r[0] == name and r[1] == direction and r[4] != "-"]
             if not answered:
                 continue
-            sample = random.Random(f"hand-{name}-{direction}").sample(answered, size)
+            declined = 0
+            if earlier:
+                now = {r[3]: r for r in rows if r[0] == name and r[1] == direction}
+                texts = [c[3] for c in checks if c[0] == earlier and c[1] == name and c[2] == direction]
+                if not texts:
+                    continue
+                sample = [now[t] for t in texts if now[t][4] != "-"]
+                declined = len(texts) - len(sample)
+                size = len(sample)
+            else:
+                sample = random.Random(f"hand-{name}-{direction}").sample(answered, size)
             counts = {"g": 0, "a": 0, "w": 0, "?": 0, "r": 0}
             for r in sample:
                 verdict, rare = verdicts.get((r[3], r[4]), ("?", ""))
@@ -52,7 +68,7 @@ def main():
                 kept.append([round_name, name, direction, r[3], r[4], verdict, rare])
             print(f"{round_name} {name} {direction} ({size}): good {counts['g']}, acceptable "
                   f"{counts['g'] + counts['a']}, wrong {counts['w']} (rare {counts['r']}), "
-                  f"unjudged {counts['?']}")
+                  f"unjudged {counts['?']}" + (f", declined {declined}" if earlier else ""))
     with open(checks_path, "w", encoding="utf-8") as f:
         for c in kept:
             f.write("\t".join(c[:6] + ([c[6]] if c[6] else [])) + "\n")

@@ -12,10 +12,14 @@
 #include <vector>
 
 #include "base/utf8.h"
+#include "platform/dictionary/dictionary_text.h"
 
 namespace talvori {
 
 namespace {
+
+// A record gives its key's length in one byte.
+static_assert(kLongestDictionaryKey <= 0xFF);
 
 constexpr std::string_view kMagic = "TLVDICT1";
 constexpr std::uint32_t kVersion = 1;
@@ -126,9 +130,9 @@ bool DictionaryIndex::readHeader() {
 }
 
 std::optional<std::string> DictionaryIndex::find(const Table& table, std::string_view key) const {
-  if (key.empty() || key.size() > 255) return std::nullopt;
+  if (key.empty() || key.size() > kLongestDictionaryKey) return std::nullopt;
   std::size_t slot = static_cast<std::size_t>(fnv1a(key) % table.slotCount);
-  unsigned char bytes[1 + 255 + 4];
+  unsigned char bytes[1 + kLongestDictionaryKey + 4];
   const std::size_t probes = std::min(table.slotCount, kDictionaryIndexProbes);
   for (std::size_t probe = 0; probe < probes;
        ++probe, slot = slot + 1 == table.slotCount ? 0 : slot + 1) {
@@ -191,14 +195,18 @@ std::string encodeDictionaryIndex(const std::map<std::string, std::string>& chin
   const auto buildTable = [&](const std::map<std::string, std::string>& pairs) {
     std::size_t kept = 0;
     for (const auto& [key, answer] : pairs) {
-      kept += !key.empty() && key.size() <= 255 && !answer.empty() && answer.size() <= 0xFFFF;
+      kept += !key.empty() && key.size() <= kLongestDictionaryKey && !answer.empty() &&
+              answer.size() <= 0xFFFF;
     }
     // At most three quarters full; more slots while a key would land too far from its home.
     for (std::size_t slotCount = kept + kept / 3 + 1;; slotCount += slotCount / 3 + 1) {
       Built built{std::vector<std::uint32_t>(slotCount, 0), {}};
       bool placed = true;
       for (const auto& [key, answer] : pairs) {
-        if (key.empty() || key.size() > 255 || answer.empty() || answer.size() > 0xFFFF) continue;
+        if (key.empty() || key.size() > kLongestDictionaryKey || answer.empty() ||
+            answer.size() > 0xFFFF) {
+          continue;
+        }
         std::size_t slot = static_cast<std::size_t>(fnv1a(key) % slotCount);
         std::size_t probe = 0;
         while (built.slots[slot] != 0 && ++probe < kDictionaryIndexProbes) {

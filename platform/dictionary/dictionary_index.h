@@ -74,7 +74,8 @@ class DictionaryIndex {
 };
 
 // The bytes of an index file holding `chinese` (Chinese key to English) and `english` (English
-// key to Chinese). Keys longer than 255 bytes and answers longer than 65,535 bytes are left out.
+// key to Chinese). Keys longer than kLongestDictionaryKey (dictionary_text.h) and answers longer
+// than 65,535 bytes are left out.
 // A table whose collisions would put a key too far from its home slot is given more slots.
 std::string encodeDictionaryIndex(const std::map<std::string, std::string>& chinese,
                                   const std::map<std::string, std::string>& english);

@@ -43,10 +43,34 @@ bool hasSameCompatibilityForm(UChar32 c) {
   }
 }
 
+bool isLetterOrDigit(UChar32 c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  const std::int8_t type = u_charType(c);
+  return (type >= U_UPPERCASE_LETTER && type <= U_OTHER_LETTER) ||
+         (type >= U_DECIMAL_DIGIT_NUMBER && type <= U_OTHER_NUMBER);
+}
+
+// Whether `text` holds more letters and digits than a key of kLongestDictionaryKey bytes and a
+// leading article could: it has no key. Each letter or digit leaves at least one byte in a key:
+// normalising drops only invisible characters, folds a letter into one or more, and composes
+// letters only with marks or, for Hangul, jamo into a syllable of as many bytes as jamo; trimming
+// takes only white space and punctuation. Stops reading as soon as it knows, and copies nothing.
+bool tooLongForAKey(std::string_view text) {
+  constexpr std::size_t kMost = kLongestDictionaryKey + std::string_view("the").size();
+  if (text.size() <= kMost) return false;
+  std::size_t kept = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::int32_t c = decodeUtf8(text, at);
+    if (c != kIllFormed && isLetterOrDigit(c) && ++kept > kMost) return true;
+  }
+  return false;
+}
+
 // The code points of `text` in one normal form: invisible characters dropped, characters whose
 // compatibility form means the same replaced by it (NFKC for them alone), and the whole composed
 // (NFC: "e" and a combining acute accent become "é"). Empty when `text` is not valid UTF-8.
 std::u32string normalisedCodePoints(std::string_view text) {
+  if (tooLongForAKey(text)) return {};
   // Printable ASCII is in that form already.
   if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
     return std::u32string(text.begin(), text.end());

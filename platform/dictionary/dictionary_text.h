@@ -3,15 +3,21 @@
 // an entry exactly when the two keys are equal. Pure functions, callable from any thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace talvori {
 
+// The longest key the index holds, in bytes (its records give a key's length in one byte).
+inline constexpr std::size_t kLongestDictionaryKey = 255;
+
 // Both keys first put a text in one normal form: invisible characters (byte-order mark,
 // zero-width spaces and joiners, soft hyphen, controls) are dropped, compatibility forms that
 // mean the same become their plain form (full- and half-width forms, ligatures such as "ﬁ";
 // not superscripts or fractions), and accents written as combining marks are composed (NFC).
+// A text with more letters and digits than a key of kLongestDictionaryKey bytes could hold has
+// no key: both give an empty one without normalising it, so a long text costs no copy.
 //
 // The key of a Chinese text: that normal form with surrounding white space and punctuation
 // (quotes, brackets, full stops, commas and the like, Chinese or ASCII) removed. Empty when

@@ -327,6 +327,16 @@ std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdi
     // A short text of identifiers, options and placeholders alone ("AudioRaiseVolume") is not
     // written in any language.
     if (words->words == 0 && words->code > 0) return std::nullopt;
+    // A word or two-word name of the English list is English, whatever CLD2 or the other lists
+    // say, unless a letter or a word of the text is only another language's ("Größe", "die
+    // Datei"): hosts mostly send words of an interface, and English is what those are most often
+    // written in. A word that Spanish, French or German also writes and that is no common English
+    // word ("Connexion", "Recherche") is left to the other rules; a common one ("Bureau",
+    // "Script") is English.
+    if (englishWordOrName(*words, scores) && foreignWords(text, "en") == 0 &&
+        words->sharedUncommonEnglish == 0) {
+      return "en";
+    }
     candidates = candidatesOf(text, *words, scores);
     if (std::optional<std::string_view> language = byWords(*words, candidates, scores, cld2)) {
       return std::string(*language);
@@ -334,12 +344,10 @@ std::optional<std::string> reconcileLatin(std::string_view text, const Cld2Verdi
   }
   std::optional<std::string> language =
       weighProfiles(text, cld2, scores, words ? &*words : nullptr);
-  // A word or two-word name of the English list that would otherwise go to no language, or to a
-  // language without a list and without a word or letter of its own in the text ("Nordic", which
-  // CLD2 calls Danish), is English: hosts mostly send words of an interface, and English is what
-  // those are most often written in. Where another list holds the words too, the rules above
-  // stand: "Connexion" and "Recherche", also in the English list, are French in a French
-  // interface.
+  // A word or two-word name of the English list that the rule above held back (another
+  // language's function word, or a word shared with another main language) and that would go
+  // to no language, or to a language without a list and without a word or letter of its own in
+  // the text ("Tai Le", which CLD2 calls Lithuanian), is English all the same.
   if (words && englishWordOrName(*words, scores) &&
       (!language || (maskOf(*language) == 0 &&
                      distinctiveEvidence(text, latinProfileOf(*language), "en") == 0))) {

@@ -26,6 +26,12 @@ const std::array<std::optional<WordFilter>, kLanguages>& filters() {
   return *instance;
 }
 
+const std::optional<WordFilter>& commonEnglishFilter() {
+  static const auto* const instance =
+      new std::optional<WordFilter>(findWordFilter(wordFilterData(), "en-core"));
+  return *instance;
+}
+
 bool listed(size_t language, std::string_view word) {
   const std::optional<WordFilter>& filter = filters()[language];
   return filter && filter->contains(word);
@@ -139,6 +145,11 @@ LanguageMask languagesOf(std::string_view word) {
   return mask;
 }
 
+bool isCommonEnglish(std::string_view word) {
+  const std::optional<WordFilter>& filter = commonEnglishFilter();
+  return filter && filter->contains(word);
+}
+
 int WordCensus::count(std::string_view language) const {
   const size_t i = listIndexOf(language);
   return i < kLanguages ? inList[i] : 0;
@@ -165,6 +176,9 @@ WordCensus takeWordCensus(std::string_view text) {
       const LanguageMask mask = languagesOf(word);
       ++census.words;
       census.known += mask != 0;
+      constexpr LanguageMask kOtherMain = maskOf("es") | maskOf("fr") | maskOf("de");
+      census.sharedUncommonEnglish +=
+          (mask & maskOf("en")) != 0 && (mask & kOtherMain) != 0 && !isCommonEnglish(word);
       for (size_t i = 0; i < kLanguages; ++i) census.inList[i] += (mask >> i) & 1;
     }
     word.clear();

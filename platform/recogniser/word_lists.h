@@ -49,9 +49,17 @@ struct WordCensus {
   int known = 0;  // of them in some list; the others are names, typing errors, other languages
   int code = 0;   // tokens set aside as code or names
   std::array<int, kListedLanguages.size()> inList{};  // known words in each language's list
+  // Words of the English list that Spanish, French or German also hold and that are no common
+  // English words (isCommonEnglish): "connexion", "recherche"; not "bureau", "script".
+  int sharedUncommonEnglish = 0;
 
   int count(std::string_view language) const;
 };
+
+// Whether `word` (lower case) is a common English word: one of a short list (wamerican-small), a
+// word of the English names of languages, countries and months, or a proper adjective
+// ("gaussian").
+bool isCommonEnglish(std::string_view word);
 
 // Looks up the words of `text` (valid UTF-8).
 WordCensus takeWordCensus(std::string_view text);

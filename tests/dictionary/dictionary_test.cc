@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include <unicode/uchar.h>
 
+#include "base/utf8.h"
 #include "platform/dictionary/dictionary_index.h"
 #include "platform/dictionary/dictionary_service.h"
 #include "platform/dictionary/dictionary_text.h"
@@ -219,6 +221,55 @@ TEST(DictionaryKeyTest, DropsInvisibleCharactersAndFoldsEquivalentForms) {
   EXPECT_EQ(englishKey("x\xC2\xB2"), "x\xC2\xB2");
   // A CJK compatibility ideograph is its unified character.
   EXPECT_EQ(chineseKey("\xEF\xA4\x80"), chineseKey("\xE8\xB1\x88"));
+}
+
+TEST(DictionaryKeyTest, ATextTooLongForAnyKeyHasNone) {
+  // The longest key there can be is made; a text of more letters than that has none.
+  const std::string longest(kLongestDictionaryKey, 'a');
+  EXPECT_EQ(englishKey(longest), longest);
+  EXPECT_EQ(englishKey("The " + longest), longest);
+  const std::string han = "电";
+  std::string longestHan;
+  while (longestHan.size() + han.size() <= kLongestDictionaryKey) longestHan += han;
+  EXPECT_EQ(chineseKey(longestHan), longestHan);
+  std::string longHan;
+  for (std::size_t i = 0; i < kLongestDictionaryKey + 4; ++i) longHan += han;
+  EXPECT_EQ(chineseKey(longHan), "");
+  // A long line, such as a 50 MB one a host might send, gives up at once.
+  const std::string line(50 << 20, 'x');
+  EXPECT_EQ(englishKey(line), "");
+  EXPECT_EQ(chineseKey(line), "");
+  // What a key drops does not count: surrounding spaces and punctuation, invisible characters.
+  const std::string padding(1 << 20, ' ');
+  EXPECT_EQ(englishKey(padding + "Save" + std::string(1 << 20, '.') + padding), "save");
+  std::string spaced = "S";
+  for (int i = 0; i < 5000; ++i) spaced += "\xE2\x80\x8B";  // zero-width spaces
+  EXPECT_EQ(englishKey(spaced + "ave"), "save");
+  // Hangul jamo compose into syllables, three into one: as many as fill the longest key.
+  std::string jamo, syllables;
+  for (std::size_t i = 0; i < kLongestDictionaryKey / 3; ++i) {
+    jamo += "\xE1\x84\x80\xE1\x85\xA1\xE1\x86\xA8";  // U+1100 U+1161 U+11A8
+    syllables += "\xEA\xB0\x81";                     // U+AC01
+  }
+  EXPECT_EQ(chineseKey(jamo), syllables);
+}
+
+TEST(DictionaryKeyTest, EveryLetterAndDigitLeavesSomethingInAKey) {
+  // The count that gives up on long texts takes every letter and digit for at least one byte of
+  // the key: none normalises to nothing.
+  int checked = 0;
+  for (UChar32 c = 0; c <= 0x10FFFF; ++c) {
+    const std::int8_t type = u_charType(c);
+    if (!(type >= U_UPPERCASE_LETTER && type <= U_OTHER_LETTER) &&
+        !(type >= U_DECIMAL_DIGIT_NUMBER && type <= U_OTHER_NUMBER)) {
+      continue;
+    }
+    std::string text;
+    appendUtf8(static_cast<char32_t>(c), text);
+    ASSERT_NE(chineseKey(text), "") << "U+" << std::hex << c;
+    ++checked;
+  }
+  EXPECT_GT(checked, 100000);
 }
 
 TEST_F(DictionaryServiceTest, TranslatesChineseHeadwordsIntoCleanEnglish) {

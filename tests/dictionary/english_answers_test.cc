@@ -70,6 +70,7 @@ class EnglishAnswersTest : public ::testing::Test {
         {"儲蓄", "储蓄", "chu3 xu4", {"to save money (in a bank)", "savings"}},
         // Inflected forms: of nouns, of regular and irregular verbs, and a look-alike.
         {"論文", "论文", "lun4 wen2", {"paper", "treatise", "thesis"}},
+        {"博士論文", "博士论文", "bo2 shi4 lun4 wen2", {"doctoral dissertation; PhD thesis"}},
         {"這些個", "这些个", "zhe4 xie1 ge5", {"these"}},
         {"對齊", "对齐", "dui4 qi2", {"to align", "(typography) to justify"}},
         {"發現", "发现", "fa1 xian4", {"to find; to discover"}},
@@ -90,43 +91,90 @@ class EnglishAnswersTest : public ::testing::Test {
          "Si4 chuan1 Sheng3",
          {"Sichuan Province, capital Chengdu 成都市[Cheng2 du1 Shi4]"}},
         {"佛羅倫薩", "佛罗伦萨", "Fo2 luo2 lun2 sa4", {"Florence, Italy"}},
+        // Later senses of words that mean something else first, and the evidence that a later
+        // sense is a common use after all.
+        {"說道", "说道", "shuo1 dao5", {"to discuss", "reason (behind sth)"}},
+        {"原因", "原因", "yuan2 yin1", {"cause", "origin", "root cause", "reason"}},
+        {"汽車", "汽车", "qi4 che1", {"car", "automobile", "bus"}},
+        {"巴士", "巴士", "ba1 shi4", {"bus (loanword)", "motor coach"}},
+        {"錯誤", "错误", "cuo4 wu4", {"mistaken; false; wrong", "error; mistake"}},
+        {"謬誤", "谬误", "miu4 wu4", {"error", "mistaken idea", "falsehood"}},
+        {"命令", "命令", "ming4 ling4", {"order", "command"}},
+        {"指令", "指令", "zhi3 ling4", {"order", "command", "instruction"}},
+        {"出口",
+         "出口",
+         "chu1 kou3",
+         {"an exit", "to speak", "to export", "(of a ship) to leave port"}},
+        {"出口商", "出口商", "chu1 kou3 shang1", {"exporter", "export business"}},
+        {"出口貨", "出口货", "chu1 kou3 huo4", {"exports", "goods for export"}},
+        {"進出口",
+         "进出口",
+         "jin4 chu1 kou3",
+         {"importation and exportation; import-export",
+          "access point; opening that serves as an "
+          "entrance or exit"}},
+        // A computing sense deep in a common word's entry, and a word that has it first.
+        {"運作",
+         "运作",
+         "yun4 zuo4",
+         {"to operate", "operations", "workings", "activities (usu. of an organization)",
+          "thread (computing)"}},
+        {"線程", "线程", "xian4 cheng2", {"(computing) thread"}},
+        // Plurals: not of an adjective, nor a plural in "-ings" that is a word of its own.
+        {"專用", "专用", "zhuan1 yong4", {"special", "dedicated"}},
+        {"節省", "节省", "jie2 sheng3", {"saving", "to save", "to use sparingly"}},
     };
     const WordFrequencies frequencies = {
-        {"保存", 3073},   {"挽救", 863},     {"撤销", 4998},   {"解开", 1102}, {"粘贴", 59},
-        {"粘", 1360},     {"贴", 5204},      {"对", 52000},    {"齐", 2400},   {"辑", 830},
-        {"浆糊", 52},     {"灌", 1234},      {"伤口", 1528},   {"切割", 492},  {"沿边儿", 3},
-        {"吧", 25526},    {"酒吧", 326},     {"蛛丝马迹", 97}, {"论文", 1875}, {"这些个", 12},
-        {"对齐", 22},     {"发现", 31209},   {"剪", 1150},     {"剪辑", 77},   {"发送", 585},
-        {"设定", 406},    {"最初", 2996},    {"公斤", 4112},   {"云贵川", 9},  {"四川", 5340},
-        {"四川省", 1440}, {"佛罗伦萨", 132}, {"闹", 4507},     {"嘈杂", 318},  {"救援", 703},
-        {"储蓄", 413}};
-    const WordTags tags = {{"保存", "v"},   {"挽救", "v"},  {"撤销", "v"},    {"解开", "v"},
-                           {"粘贴", "n"},   {"浆糊", "n"},  {"灌", "v"},      {"伤口", "n"},
-                           {"切割", "v"},   {"吧", "y"},    {"酒吧", "n"},    {"论文", "nz"},
-                           {"这些个", "r"}, {"对齐", "d"},  {"发现", "v"},    {"剪", "v"},
-                           {"剪辑", "n"},   {"发送", "v"},  {"设定", "v"},    {"最初", "t"},
-                           {"公斤", "q"},   {"四川", "ns"}, {"四川省", "ns"}, {"佛罗伦萨", "ns"},
-                           {"闹", "v"},     {"嘈杂", "a"},  {"救援", "vn"},   {"储蓄", "n"}};
+        {"保存", 3073},   {"挽救", 863},     {"撤销", 4998},   {"解开", 1102},  {"粘贴", 59},
+        {"粘", 1360},     {"贴", 5204},      {"对", 52000},    {"齐", 2400},    {"辑", 830},
+        {"浆糊", 52},     {"灌", 1234},      {"伤口", 1528},   {"切割", 492},   {"沿边儿", 3},
+        {"吧", 25526},    {"酒吧", 326},     {"蛛丝马迹", 97}, {"论文", 1875},  {"这些个", 12},
+        {"对齐", 22},     {"发现", 31209},   {"剪", 1150},     {"剪辑", 77},    {"发送", 585},
+        {"设定", 406},    {"最初", 2996},    {"公斤", 4112},   {"云贵川", 9},   {"四川", 5340},
+        {"四川省", 1440}, {"佛罗伦萨", 132}, {"闹", 4507},     {"嘈杂", 318},   {"救援", 703},
+        {"储蓄", 413},    {"说道", 21168},   {"原因", 12682},  {"汽车", 10193}, {"巴士", 142},
+        {"错误", 6379},   {"谬误", 267},     {"命令", 8003},   {"指令", 869},   {"出口", 8237},
+        {"出口商", 65},   {"出口货", 3},     {"进出口", 1202}, {"运作", 1247},  {"线程", 3},
+        {"专用", 1013},   {"节省", 695},     {"线", 7688},     {"程", 5343},    {"博士论文", 35}};
+    const WordTags tags = {
+        {"保存", "v"}, {"挽救", "v"},  {"撤销", "v"},    {"解开", "v"},      {"粘贴", "n"},
+        {"浆糊", "n"}, {"灌", "v"},    {"伤口", "n"},    {"切割", "v"},      {"吧", "y"},
+        {"酒吧", "n"}, {"论文", "nz"}, {"这些个", "r"},  {"对齐", "d"},      {"发现", "v"},
+        {"剪", "v"},   {"剪辑", "n"},  {"发送", "v"},    {"设定", "v"},      {"最初", "t"},
+        {"公斤", "q"}, {"四川", "ns"}, {"四川省", "ns"}, {"佛罗伦萨", "ns"}, {"闹", "v"},
+        {"嘈杂", "a"}, {"救援", "vn"}, {"储蓄", "n"},    {"说道", "v"},      {"原因", "n"},
+        {"汽车", "n"}, {"巴士", "ns"}, {"错误", "n"},    {"谬误", "n"},      {"命令", "n"},
+        {"指令", "n"}, {"出口", "vn"}, {"运作", "vn"},   {"线程", "n"},      {"专用", "n"},
+        {"节省", "n"}};
     EnglishLexicon lexicon;
     for (const char* noun :
-         {"paste", "wound", "cut", "bar", "trace", "thesis", "setting", "initial", "kilogram"}) {
+         {"paste",   "wound",    "cut",     "bar",   "trace",  "thesis", "setting",
+          "initial", "kilogram", "reason",  "cause", "car",    "bus",    "error",
+          "mistake", "order",    "command", "exit",  "export", "thread", "special"}) {
       lexicon.lemmas[noun] |= kNoun;
     }
     for (const char* verb : {"save", "preserve", "undo", "paste", "install", "cut", "trim", "hurt",
                              "trace", "align", "discover", "find", "clip", "send", "set"}) {
       lexicon.lemmas[verb] |= kVerb;
     }
-    lexicon.lemmas["initial"] |= kAdjective;
+    for (const char* adjective : {"initial", "mistaken", "false", "special"}) {
+      lexicon.lemmas[adjective] |= kAdjective;
+    }
+    // WordNet has "cause" and "reason" in one synset.
+    lexicon.meanings["cause"] = {{1, 0}};
+    lexicon.meanings["reason"] = {{1, 0}, {2, 1}};
     lexicon.lemmas["savings"] |= kNoun;
     lexicon.lemmas["saving"] |= kNoun;
     lexicon.exceptions = {{"theses", {{"thesis", PartOfSpeech::noun}}},
                           {"sent", {{"send", PartOfSpeech::verb}}},
                           {"clipped", {{"clip", PartOfSpeech::verb}}},
                           {"setting", {{"set", PartOfSpeech::verb}}}};
-    lexicon.words = {"saved",    "theses",  "these",    "aligned",   "discovered", "traces",
-                     "settings", "setting", "initials", "kilograms", "clipped"};
+    lexicon.words = {"saved",   "theses",   "these",    "aligned",  "discovered",
+                     "traces",  "settings", "setting",  "initials", "kilograms",
+                     "clipped", "exports",  "specials", "savings",  "threads"};
     // SemCor's counts: "cut" and "save" are mostly verbs.
-    lexicon.usage = {{"cut", {87, 8}}, {"save", {79, 0}}, {"paste", {5, 6}}};
+    lexicon.usage = {
+        {"cut", {87, 8}}, {"save", {79, 0}}, {"paste", {5, 6}}, {"special", {0, 41, 38}}};
     answers_ = buildAnswers(entries, frequencies, tags, lexicon).english;
   }
 
@@ -180,6 +228,33 @@ TEST_F(EnglishAnswersTest, AWordBeforeACharacterAndAPluralOfItsOwn) {
   // A character's count covers its uses in other senses and words.
   EXPECT_EQ(chineseFor("noisy"), "嘈杂");
   // "savings" is money put by, not rescues.
+  EXPECT_EQ(chineseFor("Savings"), "储蓄");
+}
+
+TEST_F(EnglishAnswersTest, ALaterSenseOfAWordThatMeansSomethingElseFirstIsNoSureAnswer) {
+  // 说道 is "to discuss" first, 汽车 "car": neither is sure for the bare word.
+  EXPECT_EQ(chineseFor("Reason"), std::nullopt);
+  EXPECT_EQ(chineseFor("Bus"), std::nullopt);
+  EXPECT_EQ(chineseFor("car"), "汽车");
+  // An earlier gloss that WordNet has as a synonym: 原因 "cause; ...; reason".
+  EXPECT_EQ(chineseFor("cause"), "原因");
+  // The corpus uses 错误 as a noun, and its first sense is adjectives: "error" is its main use.
+  EXPECT_EQ(chineseFor("Error"), "错误");
+  // Another word is glossed "order; command" too.
+  EXPECT_EQ(chineseFor("Command"), "命令");
+  // Longer words use 出口 for "export" as often as for "exit".
+  EXPECT_EQ(chineseFor("Export"), "出口");
+}
+
+TEST_F(EnglishAnswersTest, AComputingSenseDeepInACommonWordGivesWayToItsOwnTerm) {
+  EXPECT_EQ(chineseFor("Thread"), "线程");
+  EXPECT_EQ(chineseFor("Threads"), "线程");
+}
+
+TEST_F(EnglishAnswersTest, PluralsOfAdjectivesAndOfWordsOfTheirOwnAreNone) {
+  EXPECT_EQ(chineseFor("special"), "专用");
+  EXPECT_EQ(chineseFor("Specials"), std::nullopt);
+  // "savings" is money put by: 储蓄, not 节省 "saving".
   EXPECT_EQ(chineseFor("Savings"), "储蓄");
 }
 

@@ -77,5 +77,27 @@ TEST_F(EnglishLexiconTest, TheTaggedCorpusTellsMostlyVerbs) {
   EXPECT_FALSE(mostlyVerb(*lexicon_, "level"));
 }
 
+TEST_F(EnglishLexiconTest, MeaningsAreSharedSimilarOrDerived) {
+  // One synset; similar adjectives; a noun derived from a verb; verbs one of which is a way of
+  // doing the other.
+  EXPECT_TRUE(synonymous(*lexicon_, "cause", "reason", 5));
+  EXPECT_TRUE(synonymous(*lexicon_, "ancient", "old", 5));
+  EXPECT_TRUE(synonymous(*lexicon_, "die", "death", 5));
+  EXPECT_TRUE(synonymous(*lexicon_, "exchange", "swap", 5));
+  // Different meanings: a car is no bus, discussing is no reason.
+  EXPECT_FALSE(synonymous(*lexicon_, "car", "bus", 5));
+  EXPECT_FALSE(synonymous(*lexicon_, "discuss", "reason", 5));
+  EXPECT_FALSE(synonymous(*lexicon_, "chairman", "speaker", 5));
+  // Only the commoner meanings count: "send" and "commit" share a synset in rarer ones.
+  EXPECT_FALSE(synonymous(*lexicon_, "send", "commit", 5));
+}
+
+TEST_F(EnglishLexiconTest, TheTaggedCorpusTellsMostlyAdjectives) {
+  EXPECT_TRUE(mostlyAdjective(*lexicon_, "special"));
+  EXPECT_TRUE(mostlyAdjective(*lexicon_, "initial"));
+  EXPECT_FALSE(mostlyAdjective(*lexicon_, "file"));
+  EXPECT_FALSE(mostlyAdjective(*lexicon_, "setting"));
+}
+
 }  // namespace
 }  // namespace talvori

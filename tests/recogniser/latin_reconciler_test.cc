@@ -43,16 +43,30 @@ TEST(LatinReconcilerTest, TextsOfEnglishWordsAreEnglish) {
   });
 }
 
-// A word or two-word name of the English list is English when CLD2 gives it to a language
-// without a word list and nothing in it is that language's own; a word that language uses as a
-// function word stays its.
-TEST(LatinReconcilerTest, EnglishWordsAreNotGivenToLanguagesWithoutAList) {
+// A word or two-word name of the English list is English whatever CLD2 says, even where
+// another language's list holds it too ("Proxy", "Levels", "Script", "Bureau"), unless it is a
+// word Spanish, French or German also writes and no common English word ("Connexion",
+// "Recherche"), or another language's function word ("Till", "Care", "Plus"). Proper adjectives
+// are words of the list.
+TEST(LatinReconcilerTest, WordsOfTheEnglishListAreEnglish) {
   expectAll({
       {"Ale", "cs", "en"},
       {"Levels", "sv", "en"},
+      {"Levels", "de", "en"},
+      {"Proxy", "gl", "en"},
+      {"HTTP Proxy", "gl", "en"},
       {"Shell archive", "mt", "en"},
+      {"Script", "it", "en"},
+      {"Bureau", "fr", "en"},
+      {"Gaussian", std::nullopt, "en"},
+      {"Gaussian Blur", "en", "en"},
+      {"Nordic", "da", "en"},
+      {"Boolean", "gd", "en"},
+      {"Connexion", "fr", "fr"},
+      {"Recherche", "fr", "fr"},
       {"Till", "sv", "sv"},
       {"Care", "ro", "ro"},
+      {"Plus", "fr", "fr"},
   });
 }
 

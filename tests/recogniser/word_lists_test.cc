@@ -96,5 +96,18 @@ TEST(WordListsTest, CensusSetsAsideAcronymsCodeAndNames) {
   EXPECT_EQ(capitals.known, 1);
 }
 
+TEST(WordListsTest, CommonEnglishWordsAndTheOnesSharedWithOtherLanguages) {
+  // Common words, English names and proper adjectives; not loans and spellings of other lists.
+  for (const char* word : {"bureau", "script", "file", "ecuador", "gaussian", "nordic"}) {
+    EXPECT_TRUE(isCommonEnglish(word)) << word;
+  }
+  for (const char* word : {"connexion", "recherche", "hauteur", "datei"}) {
+    EXPECT_FALSE(isCommonEnglish(word)) << word;
+  }
+  EXPECT_EQ(takeWordCensus("Connexion audio").sharedUncommonEnglish, 1);
+  EXPECT_EQ(takeWordCensus("Bureau").sharedUncommonEnglish, 0);
+  EXPECT_EQ(takeWordCensus("Gaussian Blur").count("en"), 2);
+}
+
 }  // namespace
 }  // namespace talvori

@@ -52,6 +52,11 @@ constexpr std::uint64_t kRareWord = 100;
 // same; a candidate this close that means something else leaves the text without a sure answer.
 constexpr double kSecondMargin = 0.3;
 constexpr double kAmbiguousMargin = 0.3;
+// How many of a lemma's commonest WordNet meanings (per part of speech) count when telling whether
+// a word's earlier senses mean the text.
+constexpr std::uint32_t kSynonymMeanings = 5;
+// A computing sense from this sense on stands deep in its entry.
+constexpr std::size_t kDeepSense = 3;
 
 // English words whose translation depends on the words around them.
 const std::set<std::string_view> kVagueWords = {"as",  "at", "by",  "for",  "from", "in",  "of",
@@ -85,7 +90,41 @@ class EnglishAnswers {
         frequencies_(frequencies),
         tags_(tags),
         lexicon_(lexicon),
-        forms_(inflectedForms(lexicon)) {}
+        forms_(inflectedForms(lexicon)) {
+    for (const auto& [base, forms] : forms_) {
+      for (const InflectedForm& form : forms) bases_[form.form].push_back(base);
+    }
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (!containsHan(entries_[i].simplified)) continue;
+      for (const auto& sense : dictionary_.clean(i).senses) {
+        for (const Gloss& gloss : sense) {
+          if (gloss.kind == GlossKind::literal) continue;
+          std::string key = withoutTo(englishKey(gloss.text));
+          if (key.empty()) continue;
+          auto& list = glossed_[key];
+          if (list.empty() || list.back() != i) list.push_back(i);
+        }
+      }
+      // Every part of two characters or more of the headword, but the whole; headwords longer
+      // than a dozen characters are sentences and sayings, not compounds of words.
+      const std::string& word = entries_[i].simplified;
+      std::vector<std::size_t> starts;
+      for (std::size_t at = 0; at < word.size();) {
+        starts.push_back(at);
+        decodeUtf8(word, at);
+      }
+      starts.push_back(word.size());
+      const std::size_t n = starts.size() - 1;
+      if (n > 12) continue;
+      for (std::size_t a = 0; a < n; ++a) {
+        for (std::size_t b = a + 2; b <= n; ++b) {
+          if (a == 0 && b == n) continue;
+          auto& list = containing_[word.substr(starts[a], starts[b] - starts[a])];
+          if (list.empty() || list.back() != i) list.push_back(i);
+        }
+      }
+    }
+  }
 
   std::map<std::string, std::string> build() const {
     std::map<std::string, std::string> english;
@@ -116,6 +155,10 @@ class EnglishAnswers {
     // Whether the gloss is its word's first meaning, the first gloss of its first sense, in the
     // form asked for (not a verb standing for its bare form).
     bool primary;
+    // Where the gloss stands in its entry, and whether a note gives it as a computing sense.
+    std::size_t sense;
+    std::size_t gloss;
+    bool computing;
   };
 
   // The keys of the forms of `key` with `inflection` ("file systems", "logging in"): a plural
@@ -233,6 +276,158 @@ class EnglishAnswers {
     return false;
   }
 
+  // The parts of speech a gloss's key may have: a verb for "to ...", else the lexicon's.
+  std::uint8_t partsOfSpeech(const std::string& key) const {
+    if (key.starts_with("to ") && key.size() > 3) {
+      return static_cast<std::uint8_t>(PartOfSpeech::verb);
+    }
+    const auto found = lexicon_.lemmas.find(key);
+    return found == lexicon_.lemmas.end() ? 0 : found->second;
+  }
+
+  // The parts of speech a corpus tag stands for; 0 when it names none of them.
+  static std::uint8_t partsOfTag(std::string_view tag) {
+    const auto bit = [](PartOfSpeech part) { return static_cast<std::uint8_t>(part); };
+    if (tag.empty()) return 0;
+    if (tag == "vn") return bit(PartOfSpeech::verb) | bit(PartOfSpeech::noun);
+    if (tag == "an") return bit(PartOfSpeech::adjective) | bit(PartOfSpeech::noun);
+    if (tag == "ad") return bit(PartOfSpeech::adjective) | bit(PartOfSpeech::adverb);
+    switch (tag.front()) {
+      case 'n':
+        return bit(PartOfSpeech::noun);
+      case 'v':
+        return bit(PartOfSpeech::verb);
+      case 'a':
+        return bit(PartOfSpeech::adjective);
+      case 'd':
+        return bit(PartOfSpeech::adverb);
+      default:
+        return 0;
+    }
+  }
+
+  static std::string withoutTo(std::string key) {
+    if (key.starts_with("to ") && key.size() > 3) key.erase(0, 3);
+    return key;
+  }
+
+  // Whether `text` holds `phrase` as whole words.
+  static bool holdsWords(const std::string& text, const std::string& phrase) {
+    for (std::size_t at = text.find(phrase); at != std::string::npos;
+         at = text.find(phrase, at + 1)) {
+      if ((at == 0 || text[at - 1] == ' ') &&
+          (at + phrase.size() == text.size() || text[at + phrase.size()] == ' ')) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Whether gloss key `gloss` means what `text` does (both without "to"): the same word or a form
+  // of it, a WordNet synonym in one of their commoner meanings, or a phrase that holds the text
+  // ("computer bus").
+  bool meansText(const std::string& gloss, const std::string& text) const {
+    if (gloss.empty() || text.empty()) return false;
+    return gloss == text || isFormOf(text, gloss) || isFormOf(gloss, text) ||
+           synonymous(lexicon_, gloss, text, kSynonymMeanings) ||
+           (gloss.size() > text.size() && holdsWords(gloss, text));
+  }
+
+  // `key` and the base forms it is an inflected form of ("altered": "alter").
+  std::vector<std::string> baseForms(const std::string& key) const {
+    std::vector<std::string> out{key};
+    if (const auto found = bases_.find(key); found != bases_.end()) {
+      out.insert(out.end(), found->second.begin(), found->second.end());
+    }
+    return out;
+  }
+
+  // How many longer words that contain word `i` are glossed with one of `texts` or its plural,
+  // and how many with `meaning`: whether the dictionary uses the word for the text elsewhere as
+  // much as for its first meaning (出口 "an exit; ...; to export" in 出口商 "exporter; export
+  // business").
+  std::pair<int, int> usesInCompounds(std::size_t i, const std::vector<std::string>& texts,
+                                      const std::string& meaning) const {
+    const auto found = containing_.find(entries_[i].simplified);
+    if (found == containing_.end()) return {0, 0};
+    std::vector<std::string> words = texts;
+    for (const std::string& text : texts) {
+      for (const std::string& plural : formsOf(text, Inflection::plural)) words.push_back(plural);
+    }
+    int forText = 0, forMeaning = 0;
+    for (std::size_t j : found->second) {
+      bool text = false, other = false;
+      for (const auto& sense : dictionary_.clean(j).senses) {
+        for (const Gloss& gloss : sense) {
+          const std::string key = englishKey(gloss.text);
+          text = text || std::any_of(words.begin(), words.end(), [&](const std::string& word) {
+                   return holdsWords(key, word);
+                 });
+          other = other || (!meaning.empty() && holdsWords(key, meaning));
+        }
+      }
+      forText += text;
+      forMeaning += other;
+    }
+    return {forText, forMeaning};
+  }
+
+  // Whether a word other than word `i` is glossed with both `meaning` and one of `texts`: the
+  // dictionary has the two for one sense elsewhere ("order" and "command" for 指令, so 命令
+  // "order; command" means both).
+  bool glossedTogether(std::size_t i, const std::string& meaning,
+                       const std::vector<std::string>& texts) const {
+    const auto withMeaning = glossed_.find(meaning);
+    if (withMeaning == glossed_.end()) return false;
+    for (const std::string& text : texts) {
+      const auto withText = glossed_.find(text);
+      if (withText == glossed_.end()) continue;
+      for (std::size_t j : withMeaning->second) {
+        if (entries_[j].simplified != entries_[i].simplified &&
+            std::binary_search(withText->second.begin(), withText->second.end(), j)) {
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
+  // Whether candidate `c` for `key` stands in a later sense of a word whose earlier senses mean
+  // something else, with no evidence that the later sense is a common use of the word: "reason"
+  // for 说道 "to discuss; reason (behind sth)", "bus" for 汽车 "car; automobile; bus". Evidence
+  // that it is: an earlier gloss that means the text (see meansText); the corpus tagging the word
+  // as the later sense's part of speech and not the first's (错误 "mistaken; error", a noun);
+  // longer words that use the word for the text at least as often as for its first meaning; or
+  // another word glossed with both the first meaning and the text.
+  bool secondary(const Candidate& c, const std::string& key) const {
+    if (c.sense == 0 || c.computing) return false;
+    const auto& senses = dictionary_.clean(c.entry).senses;
+    if (c.sense >= senses.size() || c.gloss >= senses[c.sense].size()) return false;
+    // WordNet tells meanings of words apart, not of phrases it does not hold ("to overdo it").
+    const std::string text = withoutTo(key);
+    if (text.find(' ') != std::string::npos && !isLemma(text)) return false;
+    const std::vector<std::string> texts = baseForms(text);
+    std::vector<std::string> earlier;
+    for (std::size_t s = 0; s < c.sense; ++s) {
+      for (const Gloss& gloss : senses[s]) {
+        if (gloss.kind == GlossKind::literal) continue;
+        const std::string meaning = withoutTo(englishKey(gloss.text));
+        for (const std::string& text : texts) {
+          if (meansText(meaning, text)) return false;
+        }
+        earlier.push_back(meaning);
+      }
+    }
+    if (earlier.empty()) return false;
+    const std::uint8_t tagged = partsOfTag(tagOf(entries_[c.entry].simplified));
+    const std::uint8_t first = partsOfSpeech(englishKey(senses[0].front().text));
+    const std::uint8_t later = partsOfSpeech(englishKey(senses[c.sense][c.gloss].text));
+    if ((tagged & later) != 0 && first != 0 && (tagged & first) == 0) return false;
+    const auto [forText, forMeaning] = usesInCompounds(c.entry, texts, earlier.front());
+    if (forText > 0 && forText >= forMeaning) return false;
+    return !glossedTogether(c.entry, earlier.front(), texts);
+  }
+
   // Every gloss of every word's own senses is a candidate translation of the gloss's key, and
   // of the keys of its forms.
   std::map<std::string, std::vector<Candidate>> candidates() const {
@@ -320,7 +515,7 @@ class EnglishAnswers {
           // A short name answers its full name's bare name, not its full name (四川 is "Sichuan",
           // 四川省 "Sichuan Province").
           if (!shortName || !namesKindOfPlace(key)) {
-            candidates[key].push_back({directScore, i, primary});
+            candidates[key].push_back({directScore, i, primary, s, g, computing});
           }
           // A verb gloss that is its first meaning makes a verb of a word tagged otherwise (对齐
           // "to align", tagged as an adverb).
@@ -330,7 +525,12 @@ class EnglishAnswers {
           if (!verbGloss && nounish &&
               !std::isupper(static_cast<unsigned char>(gloss.text.front()))) {
             for (const std::string& plural : formsOf(key, Inflection::plural)) {
-              plurals[plural].push_back({score, i, primary});
+              // Not of a gloss mostly used as an adjective ("special", "alert"), nor a plural in
+              // "-ings" that is a word of its own ("savings" is not 节省 "saving").
+              if (mostlyAdjective(lexicon_, key) || (key.ends_with("ing") && isLemma(plural))) {
+                continue;
+              }
+              plurals[plural].push_back({score, i, primary, s, g, computing});
             }
           }
           if (verbGloss) {
@@ -338,7 +538,7 @@ class EnglishAnswers {
             // A verb ("to open") also answers its bare form ("open"), after any noun or
             // adjective of that form.
             const double barePenalty = mostlyVerb(lexicon_, bare) ? 0.0 : kBareVerbPenalty;
-            candidates[bare].push_back({verbScore - barePenalty, i, false});
+            candidates[bare].push_back({verbScore - barePenalty, i, false, s, g, computing});
             // And its past forms and participles ("opened", "sent", "opening"), after any word
             // glossed so. A word used as a noun is the noun in "-ing" too ("warning" for 警告
             // "to warn").
@@ -348,16 +548,18 @@ class EnglishAnswers {
               // The word is also the noun in "-ing" when the corpus mostly uses it as a noun or
               // the dictionary glosses it so too (设定 "to set; ...; setting").
               const bool noun = nounUse || glosses(i, participle);
-              candidates[participle].push_back({noun ? score : score - derivedPenalty, i, false});
+              candidates[participle].push_back(
+                  {noun ? score : score - derivedPenalty, i, false, s, g, computing});
               if (!noun) continue;
               // That noun has a plural, unless the plural is a word of its own ("savings",
               // "findings").
               for (const std::string& plural : formsOf(participle, Inflection::plural)) {
-                if (!isLemma(plural)) plurals[plural].push_back({score, i, false});
+                if (!isLemma(plural)) plurals[plural].push_back({score, i, false, s, g, computing});
               }
             }
             for (const std::string& past : formsOf(bare, Inflection::past)) {
-              candidates[past].push_back({verbScore - kDerivedFormPenalty, i, false});
+              candidates[past].push_back(
+                  {verbScore - kDerivedFormPenalty, i, false, s, g, computing});
             }
           }
           // Likewise a language ("Korean language") answers its bare name ("Korean"), and a
@@ -366,7 +568,7 @@ class EnglishAnswers {
             if (key.ends_with(kind) && key.size() > kind.size() &&
                 (kind == " language" || dictionary_.clean(i).properName)) {
               candidates[key.substr(0, key.size() - kind.size())].push_back(
-                  {score - kBareVerbPenalty, i, false});
+                  {score - kBareVerbPenalty, i, false, s, g, computing});
             }
           }
         }
@@ -394,6 +596,19 @@ class EnglishAnswers {
     for (const Candidate& candidate : list) {
       if (seen.insert(entries_[candidate.entry].simplified).second) words.push_back(&candidate);
     }
+    // A computing sense deep in the entry of a common word (运作 "to operate; ...; thread
+    // (computing)") gives way to a word that has it for its first meaning (线程): the common
+    // word's count is that of its other senses.
+    if (words[0]->computing && words[0]->sense >= kDeepSense) {
+      for (const Candidate* other : words) {
+        if (other->computing && other->primary &&
+            countCodePoints(entries_[other->entry].simplified) > 1) {
+          return entries_[other->entry].simplified;
+        }
+      }
+    }
+    // A later sense of a word that means something else first is no sure answer.
+    if (secondary(*words[0], key)) return std::nullopt;
     const std::size_t first = words[0]->entry;
     if (words.size() > 1 && words[1]->score >= words[0]->score - kAmbiguousMargin &&
         words[0]->primary && words[1]->primary &&
@@ -429,6 +644,12 @@ class EnglishAnswers {
   const WordTags& tags_;
   const EnglishLexicon& lexicon_;
   const std::unordered_map<std::string, std::vector<InflectedForm>> forms_;
+  // Each inflected form's base forms.
+  std::unordered_map<std::string, std::vector<std::string>> bases_;
+  // The entries that give each gloss (its key without "to "), in order.
+  std::unordered_map<std::string, std::vector<std::size_t>> glossed_;
+  // The entries whose Simplified headword holds each shorter word of two characters or more.
+  std::unordered_map<std::string, std::vector<std::size_t>> containing_;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -28,14 +29,35 @@ struct EnglishLexicon {
   struct Usage {
     std::uint32_t verb = 0;
     std::uint32_t other = 0;
+    std::uint32_t adjective = 0;
   };
   std::unordered_map<std::string, Usage> usage;
+  // The meanings of each lemma, WordNet's synsets, commonest first for each part of speech, each
+  // with its rank there (0 for the commonest).
+  struct Meaning {
+    std::uint32_t synset;
+    std::uint32_t rank;
+  };
+  std::unordered_map<std::string, std::vector<Meaning>> meanings;
+  // Pairs of synsets of adjectives similar in meaning ("ancient" and "old"), each pair both ways,
+  // as `synset << 32 | other`.
+  std::unordered_set<std::uint64_t> similar;
+  // Pairs of lemmas derived one from the other ("die" and "death"), both ways, as "a\tb".
+  std::unordered_set<std::string> derived;
 };
+
+// Whether lemmas `a` and `b` mean the same in one of their `senses` commonest meanings of a part
+// of speech: they share a synset ("cause" and "reason"), are similar adjectives ("ancient" and
+// "old"), or one is derived from the other ("die" and "death").
+bool synonymous(const EnglishLexicon& lexicon, const std::string& a, const std::string& b,
+                std::uint32_t senses);
 
 // Whether `word` is mostly a verb: the tagged corpus used it as one at least three times and more
 // than one and a half times as often as anything else ("cut", "save", "open"; not "view",
 // "close").
 bool mostlyVerb(const EnglishLexicon& lexicon, const std::string& word);
+// Whether `word` is mostly an adjective, by the same measure ("special", "alert"; not "initial").
+bool mostlyAdjective(const EnglishLexicon& lexicon, const std::string& word);
 
 struct InflectedForm {
   std::string form;
@@ -51,9 +73,9 @@ struct InflectedForm {
 std::unordered_map<std::string, std::vector<InflectedForm>> inflectedForms(
     const EnglishLexicon& lexicon);
 
-// Reads WordNet's index and exception lists and its cntlist.rev in `wordnetDirectory`, and the
-// word list at `wordsPath` (one word a line; words with capitals, digits or apostrophes are left
-// out). Throws std::runtime_error when a file cannot be read.
+// Reads WordNet's index, data and exception lists and its cntlist.rev in `wordnetDirectory`, and
+// the word list at `wordsPath` (one word a line; words with capitals, digits or apostrophes are
+// left out). Throws std::runtime_error when a file cannot be read.
 EnglishLexicon readEnglishLexicon(const std::string& wordnetDirectory,
                                   const std::string& wordsPath);
 
