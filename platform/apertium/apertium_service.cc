@@ -1,16 +1,13 @@
 #include "platform/apertium/apertium_service.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "base/serial_worker.h"
 #include "base/utf8.h"
 #include "platform/apertium/apertium_mode.h"
 #include "platform/apertium/apertium_pairs.h"
@@ -32,72 +29,25 @@ void postResult(MainQueue& mainQueue, TranslateCallback done, std::optional<std:
 }
 
 // Translates for one direction: owns that direction's pipeline and the worker thread that feeds
-// it, one text at a time in the order submitted.
-//
-// submit(), shutDown() and the destructor are called on the main thread; everything else runs on
-// the worker thread, which alone touches the pipeline (its programs die with this thread). The job
-// queue and the stopping flag are shared and guarded by mutex_. Every submitted callback is posted
-// exactly once: with the translation, or with none when it fails or the worker stops first.
+// it, one text at a time in the order submitted. Only the worker's jobs touch the pipeline (its
+// programs die with the worker thread).
 class DirectionWorker {
  public:
   DirectionWorker(MainQueue& mainQueue, std::filesystem::path modeFile,
                   const ApertiumOptions& options)
-      : mainQueue_(mainQueue), modeFile_(std::move(modeFile)), options_(options) {}
-
-  ~DirectionWorker() { shutDown(); }
-
-  DirectionWorker(const DirectionWorker&) = delete;
-  DirectionWorker& operator=(const DirectionWorker&) = delete;
+      : modeFile_(std::move(modeFile)),
+        options_(options),
+        worker_(mainQueue, {.end = [this] { pipeline_.reset(); }}) {}
 
   // Lets the translation in progress finish (its deadline bounds it), fails those waiting, and
   // ends the pipeline and the thread. Later submissions fail at once.
-  void shutDown() {
-    {
-      std::lock_guard lock(mutex_);
-      if (stopping_) return;
-      stopping_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-    for (Job& job : jobs_) postResult(mainQueue_, std::move(job.done), std::nullopt);
-    jobs_.clear();
-  }
+  void shutDown() { worker_.shutDown(); }
 
   void submit(std::string text, TranslateCallback done) {
-    {
-      std::lock_guard lock(mutex_);
-      if (stopping_) {
-        postResult(mainQueue_, std::move(done), std::nullopt);
-        return;
-      }
-      jobs_.push_back(Job{std::move(text), std::move(done)});
-    }
-    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-    wake_.notify_one();
+    worker_.submit([this, text = std::move(text)] { return translate(text); }, std::move(done));
   }
 
  private:
-  struct Job {
-    std::string text;
-    TranslateCallback done;
-  };
-
-  void run() {
-    while (true) {
-      Job job;
-      {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-        if (stopping_) break;
-        job = std::move(jobs_.front());
-        jobs_.pop_front();
-      }
-      std::optional<std::string> result = translate(job.text);
-      postResult(mainQueue_, std::move(job.done), std::move(result));
-    }
-    pipeline_.reset();
-  }
-
   std::optional<std::string> translate(const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + options_.timeout +
                           options_.timeoutPerThousandCharacters *
@@ -144,20 +94,15 @@ class DirectionWorker {
     return reformatText(translated);
   }
 
-  MainQueue& mainQueue_;
   const std::filesystem::path modeFile_;
   const ApertiumOptions options_;
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job> jobs_;
-  bool stopping_ = false;
-  std::thread thread_;  // started by the first submit
 
   // Worker thread only.
   std::unique_ptr<ApertiumPipeline> pipeline_;
   std::size_t served_ = 0;
   std::uint64_t frames_ = 0;
+
+  SerialWorker worker_;  // last: it ends before what its jobs use
 };
 
 // The workers of the directions in use, one per mode file, shared by every session for that

@@ -1,15 +1,12 @@
 #include "platform/sentences/sentence_service.h"
 
-#include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 
+#include "base/serial_worker.h"
 #include "base/utf8.h"
 #include "platform/dictionary/dictionary_service.h"
 #include "platform/han_script/han_script.h"
@@ -31,54 +28,28 @@ bool sameEngine(const SentenceEngine& a, const SentenceEngine& b) {
 
 // Translates for one direction: owns the direction's engine process and the worker thread that
 // runs it, one text at a time in the order submitted. The process is started by the first text
-// that needs it and ended once it has had nothing to do for the options' idle time.
-//
-// submit(), shutDown() and the destructor are called on the main thread; everything else runs
-// on the worker thread, which alone touches the engine process (which dies with that thread).
-// The job queue and the stopping flag are shared and guarded by mutex_. Every submitted callback
-// is posted exactly once: with the translation, or with none when it fails or the worker stops
-// first.
+// that needs it and ended once it has had nothing to do for the options' idle time. Only the
+// worker's jobs and hooks touch the process (which dies with the worker thread).
 class DirectionWorker {
  public:
   DirectionWorker(MainQueue& mainQueue, const SentenceOptions& options)
-      : mainQueue_(mainQueue),
-        loadTimeout_(options.loadTimeout),
+      : loadTimeout_(options.loadTimeout),
         timeout_(options.timeout),
         timeoutPerThousandCharacters_(options.timeoutPerThousandCharacters),
-        idleEnd_(options.idleEnd) {}
-
-  ~DirectionWorker() { shutDown(); }
-
-  DirectionWorker(const DirectionWorker&) = delete;
-  DirectionWorker& operator=(const DirectionWorker&) = delete;
+        worker_(mainQueue, {.idle = [this] { process_.reset(); },
+                            .idleAfter = options.idleEnd,
+                            .end = [this] { process_.reset(); }}) {}
 
   // Lets the translation in progress finish (its deadline bounds it), fails those waiting, and
   // ends the engine process and the thread. Later submissions fail at once.
-  void shutDown() {
-    {
-      std::lock_guard lock(mutex_);
-      if (stopping_) return;
-      stopping_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-    for (Job& job : jobs_) postResult(mainQueue_, std::move(job.done), std::nullopt);
-    jobs_.clear();
-  }
+  void shutDown() { worker_.shutDown(); }
 
   // Translates `text` with `engine` on the model in `folder`.
   void submit(SentenceEngine engine, std::filesystem::path folder, std::string text,
               TranslateCallback done) {
-    {
-      std::lock_guard lock(mutex_);
-      if (stopping_) {
-        postResult(mainQueue_, std::move(done), std::nullopt);
-        return;
-      }
-      jobs_.push_back(Job{std::move(engine), std::move(folder), std::move(text), std::move(done)});
-    }
-    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-    wake_.notify_one();
+    worker_.submit([this, job = Job{std::move(engine), std::move(folder),
+                                    std::move(text)}] { return translate(job); },
+                   std::move(done));
   }
 
  private:
@@ -86,32 +57,7 @@ class DirectionWorker {
     SentenceEngine engine;
     std::filesystem::path folder;
     std::string text;
-    TranslateCallback done;
   };
-
-  void run() {
-    std::unique_lock lock(mutex_);
-    const auto ready = [this] { return stopping_ || !jobs_.empty(); };
-    while (true) {
-      if (!process_) {
-        wake_.wait(lock, ready);
-      } else if (!wake_.wait_for(lock, idleEnd_, ready)) {
-        lock.unlock();
-        process_.reset();
-        lock.lock();
-        continue;
-      }
-      if (stopping_) break;
-      Job job = std::move(jobs_.front());
-      jobs_.pop_front();
-      lock.unlock();
-      std::optional<std::string> result = translate(job);
-      postResult(mainQueue_, std::move(job.done), std::move(result));
-      lock.lock();
-    }
-    lock.unlock();
-    process_.reset();
-  }
 
   std::optional<std::string> translate(const Job& job) {
     if (process_ &&
@@ -131,22 +77,16 @@ class DirectionWorker {
     return process_->translate(job.text, deadline);
   }
 
-  MainQueue& mainQueue_;
   const std::chrono::milliseconds loadTimeout_;
   const std::chrono::milliseconds timeout_;
   const std::chrono::milliseconds timeoutPerThousandCharacters_;
-  const std::chrono::milliseconds idleEnd_;
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job> jobs_;
-  bool stopping_ = false;
-  std::thread thread_;  // started by the first submit
 
   // Worker thread only.
   std::unique_ptr<EngineProcess> process_;
   SentenceEngine engine_;
   std::filesystem::path folder_;
+
+  SerialWorker worker_;  // last: it ends before what its jobs use
 };
 
 // What the service's sessions and availability objects share: the options and the workers of
