@@ -36,36 +36,8 @@ namespace fs = std::filesystem;
 const fs::path kDataDir = APERTIUM_TEST_DATA_DIR;
 const fs::path kModes = "/usr/share/apertium/modes";
 
-struct Process {
-  pid_t pid;
-  char state;
-};
-
-// The live children of this process, from /proc.
-std::vector<Process> children(pid_t parent = ::getpid()) {
-  std::vector<Process> found;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream file(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(file)), {});
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 2));
-    char state = 0;
-    pid_t ppid = 0;
-    fields >> state >> ppid;
-    if (ppid == parent) found.push_back({std::stoi(name), state});
-  }
-  return found;
-}
-
-bool gone(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(file)), {});
-  const std::size_t close = stat.rfind(')');
-  return close == std::string::npos || stat[close + 2] == 'Z';
-}
+// Every child of this process, zombies too.
+std::vector<pid_t> children() { return testing::childrenOf(::getpid(), testing::Zombies::counted); }
 
 std::string readFile(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -140,11 +112,11 @@ class Translator {
 
 // Waits until a request sits unread in the input of one of the pipeline's programs, stopped so
 // that it cannot take it; gives whether it came.
-bool requestReachedPipeline(const std::vector<Process>& pipeline) {
+bool requestReachedPipeline(const std::vector<pid_t>& pipeline) {
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   while (std::chrono::steady_clock::now() < deadline) {
-    for (const Process& p : pipeline) {
-      if (testing::pipeBytes(p.pid, 0) > 0) return true;
+    for (pid_t p : pipeline) {
+      if (testing::pipeBytes(p, 0) > 0) return true;
     }
     std::this_thread::sleep_for(5ms);
   }
@@ -152,7 +124,7 @@ bool requestReachedPipeline(const std::vector<Process>& pipeline) {
 }
 
 void expectNoChildrenLeft() {
-  for (const Process& child : children()) ADD_FAILURE() << "child " << child.pid << " left";
+  for (pid_t child : children()) ADD_FAILURE() << "child " << child << " left";
 }
 
 // Only the primary subtag names the language, in any case; three-letter codes pass through
@@ -258,14 +230,14 @@ TEST(ApertiumServiceTest, SharesOneWarmPipelineAndRecyclesIt) {
   options.recycleAfter = 2;
   Translator translator(options);
   ASSERT_TRUE(translator.translate("Uno.").has_value());
-  const std::vector<Process> first = children();
+  const std::vector<pid_t> first = children();
   ASSERT_FALSE(first.empty());
   ASSERT_TRUE(translator.translate("Dos.").has_value());  // another session, same pipeline
-  std::vector<Process> second = children();
+  std::vector<pid_t> second = children();
   EXPECT_EQ(second.size(), first.size());
-  EXPECT_EQ(second.front().pid, first.front().pid);
+  EXPECT_EQ(second.front(), first.front());
   ASSERT_TRUE(translator.translate("Tres.").has_value());  // the third starts a fresh one
-  for (const Process& old : first) EXPECT_TRUE(gone(old.pid));
+  for (pid_t old : first) EXPECT_FALSE(testing::alive(old));
   translator.end();
   expectNoChildrenLeft();
 }
@@ -273,23 +245,23 @@ TEST(ApertiumServiceTest, SharesOneWarmPipelineAndRecyclesIt) {
 TEST(ApertiumServiceTest, KilledPipelineFailsTheRequestAndTheNextSucceeds) {
   Translator translator;
   ASSERT_TRUE(translator.translate("Hola.").has_value());
-  const std::vector<Process> pipeline = children();
+  const std::vector<pid_t> pipeline = children();
   ASSERT_GT(pipeline.size(), 3u);
   // Freeze the pipeline so that the request is surely inside it when a program dies.
   std::vector<pid_t> pids;
-  for (const Process& p : pipeline) pids.push_back(p.pid);
+  for (pid_t p : pipeline) pids.push_back(p);
   ASSERT_TRUE(testing::stopProcesses(pids));
   auto session =
       translator.service().makeSession(TranslationConfiguration(Language("es"), Language("en")));
   std::optional<std::optional<std::string>> result;
   session->translate("El perro corre.", [&](std::optional<std::string> r) { result = r; });
   ASSERT_TRUE(requestReachedPipeline(pipeline));
-  ::kill(pipeline[pipeline.size() / 2].pid, SIGKILL);
-  for (const Process& p : pipeline) ::kill(p.pid, SIGCONT);
+  ::kill(pipeline[pipeline.size() / 2], SIGKILL);
+  for (pid_t p : pipeline) ::kill(p, SIGCONT);
   ASSERT_TRUE(translator.queue().runUntil([&] { return result.has_value(); }, 10s));
   EXPECT_EQ(*result, std::nullopt);
   EXPECT_THAT(translator.translate("Hola."), Optional(std::string("Hello.")));
-  for (const Process& p : children()) EXPECT_NE(p.state, 'Z');
+  for (pid_t p : children()) EXPECT_TRUE(testing::alive(p));
   translator.end();
   expectNoChildrenLeft();
 }
@@ -302,11 +274,11 @@ TEST(ApertiumServiceTest, AStoppedProgramFailsOneRequestAndIsKilled) {
   options.timeout = 2s;
   Translator translator(options);
   ASSERT_THAT(translator.translate("Hola."), Optional(std::string("Hello.")));
-  const std::vector<Process> pipeline = children();
+  const std::vector<pid_t> pipeline = children();
   ASSERT_GT(pipeline.size(), 3u);
-  ::kill(pipeline.front().pid, SIGSTOP);
+  ::kill(pipeline.front(), SIGSTOP);
   EXPECT_EQ(translator.translate("El perro corre."), std::nullopt);
-  EXPECT_TRUE(gone(pipeline.front().pid)) << "the stopped program was left behind";
+  EXPECT_FALSE(testing::alive(pipeline.front())) << "the stopped program was left behind";
   EXPECT_THAT(translator.translate("Hola."), Optional(std::string("Hello.")));
   translator.end();
   expectNoChildrenLeft();
@@ -318,12 +290,12 @@ TEST(ApertiumServiceTest, APipelineThatDiedWhileIdleIsReplacedBeforeUse) {
   Translator translator;
   ASSERT_TRUE(translator.translate("Hola.").has_value());
   for (const std::size_t which : {0, 2, 100}) {
-    const std::vector<Process> pipeline = children();
+    const std::vector<pid_t> pipeline = children();
     ASSERT_GT(pipeline.size(), 3u);
-    const pid_t victim = pipeline[std::min(which, pipeline.size() - 1)].pid;
+    const pid_t victim = pipeline[std::min(which, pipeline.size() - 1)];
     ::kill(victim, SIGKILL);
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!gone(victim) && std::chrono::steady_clock::now() < deadline) {
+    while (testing::alive(victim) && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(10ms);
     }
     EXPECT_THAT(translator.translate("Hola."), Optional(std::string("Hello."))) << which;
@@ -399,7 +371,7 @@ TEST(ApertiumServiceTest, FaultyPipelinesFailAndAreReplaced) {
   EXPECT_EQ(translator.translate(manyFrames + "Y GARBAGE al final.", "mk", "en"), std::nullopt);
   EXPECT_EQ(translator.translate("Primera frase HOLD. " + manyFrames, "mk", "en"), std::nullopt);
   EXPECT_THAT(translator.translate(manyFrames, "mk", "en"), Optional(manyFrames));
-  for (const Process& p : children()) EXPECT_NE(p.state, 'Z');
+  for (pid_t p : children()) EXPECT_TRUE(testing::alive(p));
   translator.end();
   expectNoChildrenLeft();
 }
@@ -501,7 +473,7 @@ TEST(ApertiumServiceTest, PipelinesEndWhenTheProcessExitsWithoutDestructors) {
     Translator translator;
     const bool ok = translator.translate("Hola.").has_value();
     std::string pids;
-    for (const Process& p : children()) pids += std::to_string(p.pid) + " ";
+    for (pid_t p : children()) pids += std::to_string(p) + " ";
     if (ok) [[maybe_unused]]
       auto n = ::write(report[1], pids.data(), pids.size());
     std::_Exit(0);
@@ -517,10 +489,10 @@ TEST(ApertiumServiceTest, PipelinesEndWhenTheProcessExitsWithoutDestructors) {
   ASSERT_GT(pipeline.size(), 3u);
   const auto deadline = std::chrono::steady_clock::now() + 5s;
   for (pid_t pid : pipeline) {
-    while (!gone(pid) && std::chrono::steady_clock::now() < deadline) {
+    while (testing::alive(pid) && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(10ms);
     }
-    EXPECT_TRUE(gone(pid)) << pid;
+    EXPECT_FALSE(testing::alive(pid)) << pid;
   }
 }
 

@@ -16,6 +16,8 @@
 
 #include "gtest/gtest.h"
 
+#include "tests/support/agent_process.h"
+
 namespace talvori {
 namespace {
 
@@ -42,20 +44,7 @@ std::unique_ptr<Subprocess> shell(const std::string& script, SubprocessOptions o
   return Subprocess::start({{"sh", "-c", script}}, options);
 }
 
-// The live children of this process, from /proc.
-std::vector<pid_t> children() {
-  std::vector<pid_t> found;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream file(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(file)), {});
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos || stat[close + 2] == 'Z') continue;
-    if (std::stoi(stat.substr(close + 4)) == ::getpid()) found.push_back(std::stoi(name));
-  }
-  return found;
-}
+std::vector<pid_t> children() { return testing::childrenOf(::getpid()); }
 
 bool sigpipeBlockedHere() {
   sigset_t mask;

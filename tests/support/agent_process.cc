@@ -232,13 +232,14 @@ std::vector<std::string> statFields(pid_t pid) {
   return fields;
 }
 
-std::vector<pid_t> childrenOf(pid_t parent) {
+std::vector<pid_t> childrenOf(pid_t parent, Zombies zombies) {
   std::vector<pid_t> found;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     const auto fields = statFields(std::stoi(name));
-    if (fields.size() > 1 && fields[0] != "Z" && fields[1] == std::to_string(parent)) {
+    if (fields.size() > 1 && (zombies == Zombies::counted || fields[0] != "Z") &&
+        fields[1] == std::to_string(parent)) {
       found.push_back(std::stoi(name));
     }
   }
