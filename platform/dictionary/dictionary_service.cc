@@ -52,7 +52,8 @@ class IndexHolder {
     if (open == nullptr) return std::nullopt;
     if (direction == DictionaryDirection::chineseToEnglish) {
       // A text without Han characters ("88", "110") is no Chinese word, whatever the index
-      // files under it.
+      // files under it. Most such texts are told apart before their key is made.
+      if (!mayKeyHan(text)) return std::nullopt;
       const std::string key = chineseKey(text);
       if (!containsHan(key)) return std::nullopt;
       return open->englishFor(key);

@@ -50,18 +50,39 @@ bool isLetterOrDigit(UChar32 c) {
          (type >= U_DECIMAL_DIGIT_NUMBER && type <= U_OTHER_NUMBER);
 }
 
-// Whether `text` holds more letters and digits than a key of kLongestDictionaryKey bytes and a
-// leading article could: it has no key. Each letter or digit leaves at least one byte in a key:
-// normalising drops only invisible characters, folds a letter into one or more, and composes
-// letters only with marks or, for Hangul, jamo into a syllable of as many bytes as jamo; trimming
-// takes only white space and punctuation. Stops reading as soon as it knows, and copies nothing.
+// Punctuation that may surround a selected word without belonging to it. Signs that are part of
+// some entries ("%", "+", "#", "&") are not among them.
+bool isSurroundingPunctuation(char32_t c) {
+  static constexpr std::u32string_view kMarks =
+      U".,;:!?\"'()[]{}<>*_`~/\\|-"
+      U"。，、；：！？“”‘’「」『』《》〈〉（）【】〔〕〖〗…—–·・～﹁﹂﹃﹄«»‹›";
+  return kMarks.find(c) != std::u32string_view::npos;
+}
+
+// Whether `text` is longer than any key of kLongestDictionaryKey bytes and a leading article
+// could come from: it has no key. Two counts tell, and reading stops as soon as one does:
+// - letters and digits: each leaves at least one byte in a key. Normalising drops only invisible
+//   characters, folds a letter into one or more, and composes letters only with marks or, for
+//   Hangul, jamo into a syllable of as many bytes as jamo; trimming takes only white space and
+//   punctuation.
+// - every code point that is not invisible, white space or surrounding punctuation (marks and
+//   symbols too, which one user-perceived character may hold without limit): composing makes
+//   at most four of them one, and nothing else makes them fewer, so more than eight for each
+//   byte of the longest key cannot fit.
+// Copies nothing.
 bool tooLongForAKey(std::string_view text) {
   constexpr std::size_t kMost = kLongestDictionaryKey + std::string_view("the").size();
   if (text.size() <= kMost) return false;
+  std::size_t letters = 0;
   std::size_t kept = 0;
   for (std::size_t at = 0; at < text.size();) {
     const std::int32_t c = decodeUtf8(text, at);
-    if (c != kIllFormed && isLetterOrDigit(c) && ++kept > kMost) return true;
+    if (c == kIllFormed) continue;
+    if (isLetterOrDigit(c) && ++letters > kMost) return true;
+    if (!isInvisible(c) && !isSpace(static_cast<char32_t>(c)) &&
+        !isSurroundingPunctuation(static_cast<char32_t>(c)) && ++kept > 8 * kMost) {
+      return true;
+    }
   }
   return false;
 }
@@ -98,15 +119,6 @@ std::u32string normalisedCodePoints(std::string_view text) {
     out.push_back(static_cast<char32_t>(normal.char32At(i)));
   }
   return out;
-}
-
-// Punctuation that may surround a selected word without belonging to it. Signs that are part of
-// some entries ("%", "+", "#", "&") are not among them.
-bool isSurroundingPunctuation(char32_t c) {
-  static constexpr std::u32string_view kMarks =
-      U".,;:!?\"'()[]{}<>*_`~/\\|-"
-      U"。，、；：！？“”‘’「」『』《》〈〉（）【】〔〕〖〗…—–·・～﹁﹂﹃﹄«»‹›";
-  return kMarks.find(c) != std::u32string_view::npos;
 }
 
 std::u32string_view trimmed(std::u32string_view text) {
@@ -169,6 +181,14 @@ bool containsHan(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
     const std::int32_t c = decodeUtf8(text, at);
     if (c != kIllFormed && isHan(static_cast<char32_t>(c))) return true;
+  }
+  return false;
+}
+
+bool mayKeyHan(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::int32_t c = decodeUtf8(text, at);
+    if (c != kIllFormed && c >= 0x2E80) return true;
   }
   return false;
 }

@@ -33,4 +33,9 @@ std::string englishKey(std::string_view text);
 // Whether `text` holds a Han character (CJK ideographs and their extensions).
 bool containsHan(std::string_view text);
 
+// Whether the key of `text` may hold a Han character: false when every code point lies below
+// U+2E80, where no Han character, CJK radical or compatibility ideograph (which fold into Han
+// characters) is. Reads the text once and copies nothing.
+bool mayKeyHan(std::string_view text);
+
 }  // namespace talvori

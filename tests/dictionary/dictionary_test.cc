@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 
 #include "base/utf8.h"
 #include "platform/dictionary/dictionary_index.h"
@@ -252,6 +254,36 @@ TEST(DictionaryKeyTest, ATextTooLongForAnyKeyHasNone) {
     syllables += "\xEA\xB0\x81";                     // U+AC01
   }
   EXPECT_EQ(chineseKey(jamo), syllables);
+  // One user-perceived character may carry any number of marks: past what a key could hold,
+  // there is no key; a few marks compose as usual.
+  std::string accents = "e";
+  for (int i = 0; i < 5000; ++i) accents += "\xCC\x81";  // combining acute accent
+  EXPECT_EQ(englishKey(accents), "");
+  EXPECT_EQ(chineseKey(accents), "");
+  EXPECT_EQ(englishKey("Cafe\xCC\x81"), "caf\xC3\xA9");
+}
+
+TEST(DictionaryKeyTest, TheBoundsOfTheCountsHold) {
+  // No character composes from more than four code points, which the count of marks and
+  // symbols relies on.
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* decomposed = icu::Normalizer2::getNFDInstance(status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  // Below U+2E80 nothing folds into a Han character, so such a text has no Chinese key.
+  for (UChar32 c = 0; c <= 0x10FFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    icu::UnicodeString parts;
+    ASSERT_TRUE(decomposed->getDecomposition(c, parts) ? parts.countChar32() <= 4 : true)
+        << "U+" << std::hex << c;
+    if (c >= 0x2E80) continue;
+    std::string text;
+    appendUtf8(static_cast<char32_t>(c), text);
+    ASSERT_FALSE(mayKeyHan(text));
+    ASSERT_FALSE(containsHan(chineseKey(text))) << "U+" << std::hex << c;
+  }
+  // A Kangxi radical is its Han character.
+  EXPECT_TRUE(mayKeyHan("\xE2\xBC\x80"));
+  EXPECT_EQ(chineseKey("\xE2\xBC\x80"), "\xE4\xB8\x80");
 }
 
 TEST(DictionaryKeyTest, EveryLetterAndDigitLeavesSomethingInAKey) {
