@@ -186,6 +186,9 @@ TEST(ApertiumTextFormatTest, MatchesTheEngineFormatTools) {
   EXPECT_EQ(pieces, (std::vector<std::string_view>{"Uno dos. ", "Tres p. ej. cuatro!.[][\n\n]",
                                                    "Cinco \\[x\\]. ", "¿Seis?.[]"}));
   EXPECT_EQ(splitStream(stream, 1000), std::vector<std::string_view>{stream});
+  // An escaped bracket inside a superblank does not end it.
+  EXPECT_EQ(splitStream("Uno. [a\\]. B] Dos. Tres", 3),
+            (std::vector<std::string_view>{"Uno. [a\\]. B] ", "Dos. ", "Tres"}));
   for (const std::string stream :
        {"a\\*b\\#c\\^d\\xe.[]f[\\@g]h..[][\n]", "[x]\\[\\]\\\\\\/\\@\\<\\>\\$\\{\\}", "tail\\"}) {
     EXPECT_EQ(reformatText(stream), runTool("apertium-retxt", stream)) << stream;

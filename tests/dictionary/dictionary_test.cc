@@ -73,6 +73,7 @@ TEST(DictionaryKeyTest, NormalisesWidthPunctuationAndCase) {
   EXPECT_EQ(chineseKey("｢电脑｣"), "电脑");
   EXPECT_EQ(chineseKey("\xE7\x94"), "");
   EXPECT_EQ(englishKey("  The   Hague. "), "hague");
+  EXPECT_EQ(englishKey("New \t York\n\nCity"), "new york city");
   EXPECT_EQ(englishKey("COMPUTER"), "computer");
   EXPECT_EQ(englishKey("Ｃｏｍｐｕｔｅｒ"), "computer");
   EXPECT_EQ(englishKey("To Run!"), "to run");

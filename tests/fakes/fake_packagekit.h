@@ -94,7 +94,7 @@ class FakePackageKit final : public QDBusVirtualObject {
     } else if (member == QLatin1String("InstallPackages")) {
       switch (outcome_) {
         case Outcome::install:
-          for (uint percent : {30u, 101u, 60u}) bus.send(percentage(path, percent));
+          for (uint percent : {30u, 101u, 60u, 100u}) bus.send(percentage(path, percent));
           bus.send(makeSignal(path, kTransaction, "Package", {12u, kAvailableId, QString()}));
           bus.send(finished(path, 1));
           bus.send(makeSignal(path, kTransaction, "Destroy", {}));

@@ -99,8 +99,9 @@ TEST_F(PackageKitInstallerTest, ResolvesThenInstallsInteractivelyAndReportsProgr
     expected.push_back(call);
   }
   EXPECT_EQ(fake_.calls(), expected);
-  // 101 is PackageKit's unknown; the install's end turns the bar back to unknown as well.
-  EXPECT_EQ(takeProgress(), (std::vector<std::string>{"30", "?", "60", "?"}));
+  // 101 is PackageKit's unknown and 100 a full bar; the install's end turns the bar back to
+  // unknown.
+  EXPECT_EQ(takeProgress(), (std::vector<std::string>{"30", "?", "60", "100", "?"}));
 
   // A package that is there already needs no second transaction; the same connection serves.
   fake_.setOutcome(Outcome::alreadyInstalled);
