@@ -23,3 +23,11 @@ function(talvori_generated)
       COMMENT "${arg_COMMENT}" VERBATIM)
   endif()
 endfunction()
+
+# talvori_data_tool(TARGET): marks a program that only makes data files or pictures. A build that
+# reuses another tree's generated data runs none of them, so it does not build them either.
+function(talvori_data_tool target)
+  if(TALVORI_GENERATED_DATA)
+    set_target_properties(${target} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+  endif()
+endfunction()
