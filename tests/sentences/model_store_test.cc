@@ -495,8 +495,11 @@ TEST_F(ModelStoreTest, EachFaultFailsThatInstallOnly) {
     const std::size_t before = server_->requests().size();
     EXPECT_EQ(install(*store), folder());
     expectInstalled(folder());
-    EXPECT_EQ(server_->requests().size(), before + 1);
-    EXPECT_EQ(server_->requests().back(), "/ok/model.gz");
+    // Only the missing file is fetched again. The HTTP client may send a request twice when a
+    // kept-alive connection closes under it, so the count is not exact.
+    const std::vector<std::string> requests = server_->requests();
+    ASSERT_GT(requests.size(), before);
+    for (std::size_t i = before; i < requests.size(); ++i) EXPECT_EQ(requests[i], "/ok/model.gz");
   }
 }
 
