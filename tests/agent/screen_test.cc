@@ -284,9 +284,9 @@ TEST_F(ScreenTest, AModelDownloadShowsItsProgressAndLaterSentencesNoPanel) {
     // The engine is stopped, so that the second request waits where a panel would show.
     std::vector<pid_t> engine;
     for (pid_t child : testing::childrenOf(agent.pid())) {
-      std::ifstream cmdline("/proc/" + std::to_string(child) + "/cmdline");
-      const std::string command((std::istreambuf_iterator<char>(cmdline)), {});
-      if (command.find("sentence-engine.cjs") != std::string::npos) engine.push_back(child);
+      if (testing::commandLineOf(child).find("sentence-engine.cjs") != std::string::npos) {
+        engine.push_back(child);
+      }
     }
     ASSERT_EQ(engine.size(), 1u);
     ASSERT_TRUE(testing::stopProcesses(engine));

@@ -118,8 +118,7 @@ class SentenceAgentTest : public ::testing::Test {
   // The agent's engine process, once one runs.
   static std::optional<pid_t> engineOf(const AgentProcess& agent) {
     for (pid_t child : testing::childrenOf(agent.pid())) {
-      if (readFile("/proc/" + std::to_string(child) + "/cmdline").find("sentence-engine.cjs") !=
-          std::string::npos) {
+      if (testing::commandLineOf(child).find("sentence-engine.cjs") != std::string::npos) {
         return child;
       }
     }

@@ -182,12 +182,7 @@ TEST(SubprocessTest, IoFaultsAreValuesAndStopLeavesNothing) {
   fs::remove(marker);
   stubborn.reset();
   EXPECT_TRUE(children().empty());
-  const fs::path stat = "/proc/" + std::to_string(std::stoi(grandchild)) + "/stat";
-  const auto gone = [&] {
-    std::ifstream file(stat);
-    std::string text((std::istreambuf_iterator<char>(file)), {});
-    return text.empty() || text[text.rfind(')') + 2] == 'Z';
-  };
+  const auto gone = [pid = std::stoi(grandchild)] { return !testing::alive(pid); };
   for (int i = 0; i < 2000 && !gone(); ++i) std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(gone()) << "the program's own child outlived it";
 }

@@ -221,9 +221,30 @@ std::unique_ptr<AgentProcess> startHeadlessAgent(Launch launch) {
                                         std::move(launch));
 }
 
+namespace {
+
+// The whole of a file under /proc, or what was read before an error. A process may end while
+// its files are read, and the read then fails (ESRCH), which a file stream would throw for.
+std::string procFile(const std::string& path) {
+  std::string content;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return content;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) != 0;) {
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return content;
+}
+
+}  // namespace
+
 std::vector<std::string> statFields(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  const std::string stat((std::istreambuf_iterator<char>(file)), {});
+  const std::string stat = procFile("/proc/" + std::to_string(pid) + "/stat");
   const std::size_t close = stat.rfind(')');
   if (close == std::string::npos) return {};
   std::istringstream in(stat.substr(close + 2));
@@ -231,6 +252,8 @@ std::vector<std::string> statFields(pid_t pid) {
   for (std::string field; in >> field;) fields.push_back(field);
   return fields;
 }
+
+std::string commandLineOf(pid_t pid) { return procFile("/proc/" + std::to_string(pid) + "/cmdline"); }
 
 std::vector<pid_t> childrenOf(pid_t parent, Zombies zombies) {
   std::vector<pid_t> found;
@@ -258,7 +281,7 @@ long cpuTicks(pid_t pid) {
 }
 
 long statusKib(pid_t pid, std::string_view field) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+  std::istringstream file(procFile("/proc/" + std::to_string(pid) + "/status"));
   for (std::string line; std::getline(file, line);) {
     if (line.starts_with(field)) return std::stol(line.substr(field.size()));
   }
@@ -270,7 +293,7 @@ long wakeUps(pid_t pid) {
   std::error_code error;
   for (const auto& task :
        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-    std::ifstream file(task.path() / "status");
+    std::istringstream file(procFile(task.path() / "status"));
     for (std::string line; std::getline(file, line);) {
       if (line.starts_with("voluntary_ctxt_switches:")) total += std::stol(line.substr(24));
     }

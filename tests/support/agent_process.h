@@ -93,10 +93,12 @@ inline const std::string kFailedMessage = "本地翻译未完成。请重试并�
 std::unique_ptr<AgentProcess> startHeadlessAgent(Launch launch = {});
 
 // What /proc tells of a process: the fields of its stat file after the command name (the state
-// first), its children (live ones unless zombies are asked for too), whether it is alive (not a
-// zombie), its user plus system CPU time in clock ticks, a field of its status file in KiB
-// ("VmHWM:"), and how often its threads have gone to sleep and woken up since it started.
+// first), its command line (arguments separated by NUL), its children (live ones unless zombies
+// are asked for too), whether it is alive (not a zombie), its user plus system CPU time in clock
+// ticks, a field of its status file in KiB ("VmHWM:"), and how often its threads have gone to
+// sleep and woken up since it started. A process that has ended tells nothing: empty answers.
 std::vector<std::string> statFields(pid_t pid);
+std::string commandLineOf(pid_t pid);
 enum class Zombies { leftOut, counted };
 std::vector<pid_t> childrenOf(pid_t parent, Zombies zombies = Zombies::leftOut);
 bool alive(pid_t pid);
