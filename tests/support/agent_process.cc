@@ -253,7 +253,9 @@ std::vector<std::string> statFields(pid_t pid) {
   return fields;
 }
 
-std::string commandLineOf(pid_t pid) { return procFile("/proc/" + std::to_string(pid) + "/cmdline"); }
+std::string commandLineOf(pid_t pid) {
+  return procFile("/proc/" + std::to_string(pid) + "/cmdline");
+}
 
 std::vector<pid_t> childrenOf(pid_t parent, Zombies zombies) {
   std::vector<pid_t> found;
